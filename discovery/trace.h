@@ -1,0 +1,25 @@
+// The two channels on which the discovery code reports: fixed texts on standard output (the
+// console trace) and lines for the debugger. Nothing else is ever written.
+#pragma once
+
+#include <cstdint>
+
+#include "platform.h"
+
+// Writes a fixed text to standard output through stdio, unbuffered by nothing of ours: texts run
+// together until one carries a newline, and stdio flushes when it does.
+void trace(const char* text);
+// Writes `format` with its one %d.
+void traceNumber(const char* format, std::int32_t value);
+
+// Formats into the process-wide 2048-unit debug buffer and hands it to the debugger output, cut to
+// 2046 units. A `flag` of 0 does nothing at all.
+void debugPrint(std::int32_t flag, const OLECHAR* format, ...);
+
+// Where debugger lines go: the platform's debugger-output service, unless a test redirects them.
+// Returns the previous destination.
+using DebugOutput = void (*)(const OLECHAR* line);
+DebugOutput setDebugOutput(DebugOutput output);
+
+// The debug buffer itself, for tests that check what a cut leaves in it.
+extern OLECHAR debugBuffer[2048];

@@ -1,0 +1,195 @@
+#include "wide_text.h"
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr OLECHAR kReplacement = 0xFFFD;
+
+bool isSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Appends units to a bounded destination, remembering how many the whole text needed.
+struct Sink {
+    OLECHAR* destination;
+    std::size_t capacity;
+    std::size_t length = 0;
+
+    void put(OLECHAR unit) {
+        if (length < capacity) destination[length] = unit;
+        ++length;
+    }
+    void putCodePoint(char32_t c) {
+        if (c > 0x10FFFF || isSurrogate(c)) {
+            put(kReplacement);
+        } else if (c >= 0x10000) {
+            c -= 0x10000;
+            put(static_cast<OLECHAR>(0xD800 + (c >> 10)));
+            put(static_cast<OLECHAR>(0xDC00 + (c & 0x3FF)));
+        } else {
+            put(static_cast<OLECHAR>(c));
+        }
+    }
+};
+
+void putDecimal(Sink& sink, int value) {
+    char digits[16];
+    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) sink.put(u'-');
+    while (count > 0) sink.put(static_cast<OLECHAR>(digits[--count]));
+}
+
+// Narrow text in the current locale, widened character by character; a byte that starts no valid
+// character shows as U+FFFD.
+void putNarrow(Sink& sink, const char* text, std::size_t limit) {
+    if (text == nullptr) text = "(null)", limit = 6;
+    std::size_t length = 0;
+    while (length < limit && text[length] != '\0') ++length;
+    std::mbstate_t state{};
+    std::size_t i = 0;
+    while (i < length) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            sink.put(byte);
+            ++i;
+            continue;
+        }
+        wchar_t wide = 0;
+        const std::size_t used = std::mbrtowc(&wide, text + i, length - i, &state);
+        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2) || used == 0) {
+            sink.put(kReplacement);
+            state = std::mbstate_t{};
+            ++i;
+            continue;
+        }
+        sink.putCodePoint(static_cast<char32_t>(wide));
+        i += used;
+    }
+}
+
+}  // namespace
+
+void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source) {
+    if (units == 0) return;
+    std::size_t i = 0;
+    if (source != nullptr) {
+        for (; i + 1 < units && source[i] != 0; ++i) destination[i] = source[i];
+    }
+    destination[i] = 0;
+}
+
+void upperInPlace(OLECHAR* text) {
+    for (; *text != 0; ++text) {
+        const OLECHAR unit = *text;
+        if (unit < 0x80) {
+            if (unit >= u'a' && unit <= u'z') *text = static_cast<OLECHAR>(unit - (u'a' - u'A'));
+        } else if (!isSurrogate(unit)) {
+            const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
+            // Keep the unit where its upper case would not fit one unit.
+            if (upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) *text = static_cast<OLECHAR>(upper);
+        }
+    }
+}
+
+const OLECHAR* findText(const OLECHAR* text, const OLECHAR* needle) {
+    if (*needle == 0) return text;
+    for (; *text != 0; ++text) {
+        if (*text != *needle) continue;
+        std::size_t i = 1;
+        while (needle[i] != 0 && text[i] == needle[i]) ++i;
+        if (needle[i] == 0) return text;
+    }
+    return nullptr;
+}
+
+void copyId(OLECHAR (&destination)[10], const OLECHAR* source) {
+    std::size_t i = 0;
+    for (; i < 4 && source[i] != 0; ++i) destination[i] = source[i];
+    destination[i] = 0;
+}
+
+void toNarrowField(char* field, std::size_t size, const OLECHAR* text) {
+    if (size == 0) return;
+    std::size_t used = 0;
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (std::size_t i = 0; text != nullptr && text[i] != 0; ++i) {
+        char32_t c = text[i];
+        std::size_t count = 0;
+        if (c < 0x80) {
+            bytes[0] = static_cast<char>(c);
+            count = 1;
+        } else {
+            if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                if (sizeof(wchar_t) >= 4) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                    ++i;
+                } else {
+                    // A 16-bit wchar_t cannot carry the pair to wcrtomb: one '?' for the character.
+                    ++i;
+                    c = 0xD800;
+                }
+            }
+            count = isSurrogate(c) ? static_cast<std::size_t>(-1)
+                                   : std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);
+            if (count == static_cast<std::size_t>(-1)) {
+                bytes[0] = '?';
+                count = 1;
+                state = std::mbstate_t{};
+            }
+        }
+        if (used + count + 1 > size) break;
+        std::memcpy(field + used, bytes, count);
+        used += count;
+    }
+    field[used] = '\0';
+}
+
+int formatWide(OLECHAR* destination, std::size_t units, const OLECHAR* format, std::va_list args) {
+    Sink sink{destination, units};
+    for (const OLECHAR* p = format; *p != 0; ++p) {
+        if (*p != u'%') {
+            sink.put(*p);
+            continue;
+        }
+        const OLECHAR* start = p;
+        std::size_t precision = static_cast<std::size_t>(-1);
+        if (p[1] == u'.') {
+            precision = 0;
+            p += 2;
+            while (*p >= u'0' && *p <= u'9') precision = precision * 10 + static_cast<std::size_t>(*p++ - u'0');
+            --p;
+        }
+        switch (p[1]) {
+            case u'd':
+                putDecimal(sink, va_arg(args, int));
+                ++p;
+                break;
+            case u's':
+                putNarrow(sink, va_arg(args, const char*), precision);
+                ++p;
+                break;
+            case u'%':
+                sink.put(u'%');
+                ++p;
+                break;
+            default:
+                // Not a conversion this module uses: shown as written.
+                for (; start <= p; ++start) sink.put(*start);
+                break;
+        }
+        if (*p == 0) break;
+    }
+    if (sink.length < units) {
+        destination[sink.length] = 0;
+        return static_cast<int>(sink.length);
+    }
+    return sink.length == units ? static_cast<int>(units) : -1;
+}

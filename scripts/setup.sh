@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, skipping what is already there:
+#   scripts/setup.sh          the build: compilers, CMake inputs, Python headers and venv
+#   scripts/setup.sh --test   the build plus every test tool
+# Then makes the virtual environment .venv with the Python packages pyproject.toml lists.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ python3-dev python3-venv)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The module is for CPython 3.11: use the first python3.11 on PATH, else python3 if it is 3.11.
+python=${ZORVEK_PYTHON:-}
+if [[ -z "$python" ]]; then
+  for candidate in python3.11 python3; do
+    if command -v "$candidate" >/dev/null && "$candidate" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 11))' 2>/dev/null; then
+      python=$(command -v "$candidate")
+      break
+    fi
+  done
+fi
+[[ -n "$python" ]] || { echo "setup: no CPython 3.11 found" >&2; exit 1; }
+
+if [[ ! -x .venv/bin/python ]]; then
+  "$python" -m venv .venv
+fi
+.venv/bin/python -m pip install -q --upgrade pip
+.venv/bin/python -m pip install -q ".[test]"

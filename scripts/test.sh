@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The whole test suite, on a fresh Debian 12 machine or a used one: installs what is missing, then
+# runs every stage and stops at the first that fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh --test
+
+python=$PWD/.venv/bin/python
+pybind11_dir=$("$python" -m pybind11 --cmakedir)
+jobs=$(nproc)
+
+stage() { printf '\n==== %s\n' "$*"; }
+
+configure() {  # configure <build dir> <cmake options...>
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DZORVEK_BUILD_TESTS=ON -DPython_EXECUTABLE="$python" \
+    -Dpybind11_DIR="$pybind11_dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+stage "C++ tests"
+configure build/tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build/tests --output-on-failure -j "$jobs"
+
+stage "C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+CXX=clang++ configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZORVEK_SANITIZE=ON -DZORVEK_BUILD_MODULE=OFF
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+stage "Python tests"
+"$python" -m pytest -q tests

@@ -1,0 +1,259 @@
+// The stand-in's COM objects: the system device enumerator, the category enumerator, one moniker and
+// one property bag per device. Reference counted like real COM objects, so a missing Release shows
+// up in the counters the tests read.
+#include <syslog.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "com_standin.h"
+#include "device_source.h"
+#include "standin_counters.h"
+#include "utf16.h"
+
+const CLSID CLSID_SystemDeviceEnum = {0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const CLSID CLSID_VideoInputDeviceCategory = {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_ICreateDevEnum = {0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IMoniker = {0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IPropertyBag = {0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+
+bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+namespace {
+
+std::atomic<long> g_liveReferences{0};
+std::atomic<long> g_liveBstrs{0};
+thread_local DWORD t_lastError = 0;
+thread_local int t_coInitializeCalls = 0;
+thread_local int t_apartmentMode = -1;
+
+// IUnknown for one interface: a count starting at 1 for the creator, deleted at 0.
+template <class Interface>
+class Object : public Interface {
+public:
+    Object() { ++g_liveReferences; }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == interfaceId()) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        ++g_liveReferences;
+        return ++references_;
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        --g_liveReferences;
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~Object() = default;
+    virtual const IID& interfaceId() const = 0;
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+class PropertyBag final : public Object<IPropertyBag> {
+public:
+    explicit PropertyBag(std::string id) : id_(std::move(id)) {}
+
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+        if (name == nullptr || value == nullptr) return E_POINTER;
+        std::u16string text;
+        const HRESULT hr = devsource::readProperty(id_, name, text);
+        if (hr != S_OK) return hr;
+        const BSTR copy = SysAllocStringLen(text.data(), static_cast<unsigned int>(text.size()));
+        if (copy == nullptr) return E_OUTOFMEMORY;
+        value->vt = VT_BSTR;
+        value->bstrVal = copy;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_FAIL; }
+
+private:
+    const IID& interfaceId() const override { return IID_IPropertyBag; }
+    std::string id_;
+};
+
+class Moniker final : public Object<IMoniker> {
+public:
+    explicit Moniker(std::string id) : id_(std::move(id)) {}
+
+    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (riid != IID_IPropertyBag) return E_NOINTERFACE;
+        const HRESULT hr = devsource::bindDevice(id_);
+        if (FAILED(hr)) return hr;
+        *object = static_cast<IPropertyBag*>(new PropertyBag(id_));
+        return S_OK;
+    }
+
+private:
+    const IID& interfaceId() const override { return IID_IMoniker; }
+    std::string id_;
+};
+
+// Holds the device ids listed when it was created: like the real one, it does not see devices that
+// come or go during its walk.
+class EnumMoniker final : public Object<IEnumMoniker> {
+public:
+    EnumMoniker(std::vector<std::string> ids, std::size_t position = 0)
+        : ids_(std::move(ids)), position_(position) {}
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
+        if (monikers == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+        ULONG given = 0;
+        while (given < count && position_ < ids_.size()) {
+            monikers[given++] = new Moniker(ids_[position_++]);
+        }
+        if (fetched != nullptr) *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        const std::size_t left = ids_.size() - position_;
+        position_ += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** copy) override {
+        if (copy == nullptr) return E_POINTER;
+        *copy = new EnumMoniker(ids_, position_);
+        return S_OK;
+    }
+
+private:
+    const IID& interfaceId() const override { return IID_IEnumMoniker; }
+    std::vector<std::string> ids_;
+    std::size_t position_;
+};
+
+class SystemDeviceEnum final : public Object<ICreateDevEnum> {
+public:
+    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator,
+                                                    DWORD) override {
+        if (enumerator == nullptr) return E_POINTER;
+        *enumerator = nullptr;
+        // Only video input devices exist here; any other category is empty.
+        if (category != CLSID_VideoInputDeviceCategory) return S_FALSE;
+        std::vector<std::string> ids;
+        const HRESULT hr = devsource::listVideoInputs(ids);
+        if (hr != S_OK) return hr;
+        // An empty category is S_FALSE with no enumerator, whatever the source said.
+        if (ids.empty()) return S_FALSE;
+        *enumerator = new EnumMoniker(std::move(ids));
+        return S_OK;
+    }
+
+private:
+    const IID& interfaceId() const override { return IID_ICreateDevEnum; }
+};
+
+// A BSTR is its length in bytes, then the text and a terminator; the pointer is to the text.
+struct BstrHeader {
+    std::uint32_t bytes;
+};
+
+}  // namespace
+
+void VariantInit(VARIANT* v) {
+    v->vt = VT_EMPTY;
+    v->llVal = 0;
+}
+
+HRESULT VariantClear(VARIANT* v) {
+    if (v == nullptr) return E_INVALIDARG;
+    if (v->vt == VT_BSTR) SysFreeString(v->bstrVal);
+    VariantInit(v);
+    return S_OK;
+}
+
+BSTR SysAllocStringLen(const OLECHAR* text, unsigned int length) {
+    // Room for the header, the units and a terminator; keep the header aligned for the text.
+    void* block = std::malloc(sizeof(BstrHeader) + (static_cast<std::size_t>(length) + 1) * sizeof(OLECHAR));
+    if (block == nullptr) return nullptr;
+    auto* header = static_cast<BstrHeader*>(block);
+    header->bytes = length * static_cast<std::uint32_t>(sizeof(OLECHAR));
+    auto* units = reinterpret_cast<OLECHAR*>(header + 1);
+    if (text != nullptr) std::memcpy(units, text, length * sizeof(OLECHAR));
+    else std::memset(units, 0, length * sizeof(OLECHAR));
+    units[length] = 0;
+    ++g_liveBstrs;
+    return units;
+}
+
+BSTR SysAllocString(const OLECHAR* text) {
+    if (text == nullptr) return nullptr;
+    unsigned int length = 0;
+    while (text[length] != 0) ++length;
+    return SysAllocStringLen(text, length);
+}
+
+void SysFreeString(BSTR text) {
+    if (text == nullptr) return;
+    --g_liveBstrs;
+    std::free(reinterpret_cast<BstrHeader*>(text) - 1);
+}
+
+unsigned int SysStringLen(BSTR text) {
+    if (text == nullptr) return 0;
+    return (reinterpret_cast<BstrHeader*>(text) - 1)->bytes / sizeof(OLECHAR);
+}
+
+HRESULT CoInitializeEx(void*, DWORD coInit) {
+    // The first call on a thread fixes its mode; later calls answer as COM does.
+    ++t_coInitializeCalls;
+    if (t_apartmentMode < 0) {
+        t_apartmentMode = static_cast<int>(coInit);
+        return S_OK;
+    }
+    return t_apartmentMode == static_cast<int>(coInit) ? S_FALSE : RPC_E_CHANGED_MODE;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (clsid != CLSID_SystemDeviceEnum) return REGDB_E_CLASSNOTREG;
+    if (outer != nullptr) return static_cast<HRESULT>(0x80040110u);  // CLASS_E_NOAGGREGATION
+    if (riid != IID_ICreateDevEnum && riid != IID_IUnknown) return E_NOINTERFACE;
+    const HRESULT hr = devsource::openEnumerator();
+    if (FAILED(hr)) return hr;
+    *object = static_cast<ICreateDevEnum*>(new SystemDeviceEnum());
+    return S_OK;
+}
+
+void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError() { return t_lastError; }
+
+void OutputDebugStringW(LPCWSTR text) {
+    if (text == nullptr) return;
+    syslog(LOG_DEBUG, "%s", standin::utf16ToUtf8(text).c_str());
+}
+
+namespace standin {
+long liveReferences() { return g_liveReferences.load(); }
+long liveBstrs() { return g_liveBstrs.load(); }
+int coInitializeCalls() { return t_coInitializeCalls; }
+int apartmentMode() { return t_apartmentMode; }
+}  // namespace standin

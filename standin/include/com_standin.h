@@ -1,0 +1,140 @@
+// The COM and DirectShow names the discovery code is written against, for platforms that have no
+// COM. Same names, same calling shapes and the same results as the real ones for everything the
+// discovery code uses; the devices come from the device source linked into the program
+// (device_source.h). Only what is used is declared: this is not a COM runtime.
+#pragma once
+
+#include <cstdint>
+
+using HRESULT = std::int32_t;
+using ULONG = std::uint32_t;
+using DWORD = std::uint32_t;
+using VARTYPE = std::uint16_t;
+
+// Wide text is UTF-16 everywhere, as COM hands it out.
+using OLECHAR = char16_t;
+using WCHAR = char16_t;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+using LPCWSTR = const WCHAR*;
+using BSTR = OLECHAR*;
+#define OLESTR(text) u##text
+
+#define STDMETHODCALLTYPE
+#define WINAPI
+
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
+// What a property bag answers for a value it does not have (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)).
+constexpr HRESULT HRESULT_FILE_NOT_FOUND = static_cast<HRESULT>(0x80070002u);
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+using IID = GUID;
+using CLSID = GUID;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+bool operator==(const GUID& a, const GUID& b);
+inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+
+extern const CLSID CLSID_SystemDeviceEnum;
+extern const CLSID CLSID_VideoInputDeviceCategory;
+extern const IID IID_IUnknown;
+extern const IID IID_ICreateDevEnum;
+extern const IID IID_IEnumMoniker;
+extern const IID IID_IMoniker;
+extern const IID IID_IPropertyBag;
+
+// ---- Automation values --------------------------------------------------------------------------
+constexpr VARTYPE VT_EMPTY = 0;
+constexpr VARTYPE VT_BSTR = 8;
+
+struct VARIANT {
+    VARTYPE vt;
+    union {
+        BSTR bstrVal;
+        std::int64_t llVal;
+    };
+};
+
+void VariantInit(VARIANT* v);
+HRESULT VariantClear(VARIANT* v);
+BSTR SysAllocString(const OLECHAR* text);
+BSTR SysAllocStringLen(const OLECHAR* text, unsigned int length);
+void SysFreeString(BSTR text);
+unsigned int SysStringLen(BSTR text);
+
+// ---- COM library --------------------------------------------------------------------------------
+constexpr DWORD COINIT_MULTITHREADED = 0;
+constexpr DWORD COINIT_APARTMENTTHREADED = 2;
+constexpr DWORD CLSCTX_INPROC_SERVER = 1;
+constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
+
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default;
+};
+
+HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
+
+struct IBindCtx;
+struct IErrorLog;
+
+struct IPropertyBag : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) = 0;
+
+protected:
+    ~IPropertyBag() = default;
+};
+
+struct IMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID riid,
+                                                    void** object) = 0;
+
+protected:
+    ~IMoniker() = default;
+};
+
+struct IEnumMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Skip(ULONG count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** copy) = 0;
+
+protected:
+    ~IEnumMoniker() = default;
+};
+
+struct ICreateDevEnum : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator,
+                                                            DWORD flags) = 0;
+
+protected:
+    ~ICreateDevEnum() = default;
+};
+
+// ---- Kernel -------------------------------------------------------------------------------------
+void SetLastError(DWORD code);
+DWORD GetLastError();
+// The debugger-output service. Here each line goes to the system log at debug priority, as UTF-8.
+void OutputDebugStringW(LPCWSTR text);

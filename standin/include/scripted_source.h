@@ -1,0 +1,48 @@
+// The device source that tests script: which devices the system device enumerator lists, in which
+// walks, and where COM fails. Linked in place of the platform's source by test builds only.
+#pragma once
+
+#include <climits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "com_standin.h"
+
+namespace scripted {
+
+struct Device {
+    std::optional<std::u16string> path;  // "DevicePath"; absent: reading it fails
+    std::optional<std::u16string> name;  // "FriendlyName"; absent: reading it fails
+    HRESULT bindResult = S_OK;           // what BindToStorage answers for this device
+    bool throwOnRead = false;            // reading any property throws std::runtime_error
+    // The walks (one per category enumerator created, counted from 0 since the script was set)
+    // that list this device: a device plugged in late or unplugged between two walks.
+    int firstWalk = 0;
+    int lastWalk = INT_MAX;
+};
+
+struct Script {
+    HRESULT createResult = S_OK;     // CoCreateInstance of the system device enumerator
+    HRESULT categoryResult = S_OK;   // CreateClassEnumerator, when not S_OK (an empty list gives S_FALSE)
+    int failFromWalk = 0;            // the two results above apply from this walk on
+    std::vector<Device> devices;
+};
+
+// Replaces the script and restarts the walk count.
+void setScript(Script script);
+// Category enumerators created since the script was set.
+int walks();
+
+}  // namespace scripted
+
+// The same control for tests that load a build of the module over this source through a foreign
+// function interface. Text is UTF-8; a null pointer leaves that property unreadable.
+extern "C" {
+void standin_script_reset(int create_result, int category_result, int fail_from_walk);
+void standin_script_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
+                               int first_walk, int last_walk);
+int standin_script_walks();
+long standin_live_references();
+long standin_live_bstrs();
+}

@@ -1,0 +1,219 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "device_info.h"
+#include "locale_guard.h"
+#include "scripted_fixture.h"
+
+namespace {
+
+using Queries = ScriptedDevices;
+
+const std::string kTargetPathUpper =
+    "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
+const std::string kSecondTargetPathUpper =
+    "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&99&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
+
+// A record filled with a pattern, so that untouched bytes show.
+DeviceInfo patterned() {
+    DeviceInfo info;
+    std::memset(&info, 'Z', sizeof info);
+    return info;
+}
+
+bool untouched(const DeviceInfo& info) {
+    const DeviceInfo expected = patterned();
+    return std::memcmp(&info, &expected, sizeof info) == 0;
+}
+
+TEST_F(Queries, NoTargetDevice) {
+    devices({device(kOtherPath, u"Other")});
+    const std::string scan = scanTrace();
+    unsigned int count = 99;
+    {
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceCount(&count));
+        EXPECT_EQ(out.finish(), scan + "Device is not connected");
+    }
+    EXPECT_EQ(count, 0u);
+
+    DeviceInfo info = patterned();
+    {
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceInfo(0, &info));
+        EXPECT_EQ(out.finish(), scan + "Device is not connected" "InvalidDeviceIndex");
+    }
+    EXPECT_TRUE(untouched(info));
+
+    DebugCapture debug;
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceListInfo(1, &info));
+    EXPECT_EQ(out.finish(), scan + "Device is not connected" "InvalidDeviceIndex" "other issue");
+    EXPECT_EQ(debug.lines(), std::vector<std::u16string>{u"Device index is : 0\n"});
+}
+
+TEST_F(Queries, NoVideoInputDeviceAtAll) {
+    StdoutCapture out;
+    unsigned int count = 5;
+    EXPECT_FALSE(getDeviceCount(&count));
+    EXPECT_EQ(out.finish(), "initialize is statredNotInitialized ErrorDevice is not connected");
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(Queries, OneTargetGivesItsRecordUpperCased) {
+    devices({device(kOtherPath, u"Other"), device(kTargetPath, u"Zorvek Cam")});
+    const std::string scan = scanTrace();
+    unsigned int count = 0;
+    EXPECT_TRUE(getDeviceCount(&count));
+    EXPECT_EQ(count, 1u);
+
+    DeviceInfo info = patterned();
+    {
+        StdoutCapture out;
+        EXPECT_TRUE(getDeviceInfo(0, &info));
+        EXPECT_EQ(out.finish(), scan);
+    }
+    EXPECT_STREQ(info.friendlyName, "Zorvek Cam");
+    EXPECT_STREQ(info.vid, "2560");
+    EXPECT_STREQ(info.pid, "C0D6");
+    EXPECT_EQ(std::string(info.devicePath), kTargetPathUpper);
+    EXPECT_EQ(info.friendlyName[11], 'Z');  // nothing beyond the terminator is cleared
+
+    DeviceInfo second = patterned();
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(1, &second));
+    EXPECT_EQ(out.finish(), scan + "InvalidDeviceIndex");
+    EXPECT_TRUE(untouched(second));
+}
+
+TEST_F(Queries, ListFillsRecordsInSlotOrderWithDebuggerLines) {
+    devices({device(kTargetPath, u"First"), device(kOtherPath, u"Other"), device(kSecondTargetPath, u"Second")});
+    DeviceInfo list[2] = {patterned(), patterned()};
+    DebugCapture debug;
+    EXPECT_TRUE(getDeviceListInfo(2, list));
+    EXPECT_STREQ(list[0].friendlyName, "First");
+    EXPECT_STREQ(list[1].friendlyName, "Second");
+    EXPECT_EQ(std::string(list[1].devicePath), kSecondTargetPathUpper);
+    EXPECT_EQ(debug.lines(), (std::vector<std::u16string>{u"Device index is : 0\n", u"Device Name is : First\n",
+                                                          u"Device index is : 1\n", u"Device Name is : Second\n"}));
+}
+
+TEST_F(Queries, ListLongerThanTheAttachedDevicesFillsThemThenFails) {
+    devices({device(kTargetPath, u"First"), device(kSecondTargetPath, u"Second")});
+    const std::string scan = scanTrace();
+    DeviceInfo list[3] = {patterned(), patterned(), patterned()};
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceListInfo(3, list));
+    EXPECT_EQ(out.finish(), scan + scan + scan + "InvalidDeviceIndex" "other issue");
+    EXPECT_STREQ(list[1].friendlyName, "Second");
+    EXPECT_TRUE(untouched(list[2]));
+    EXPECT_TRUE(getDeviceListInfo(0, list));
+}
+
+TEST_F(Queries, ADeviceUnpluggedBetweenScanAndWalkIsAFailure) {
+    scripted::Device leaving = device(kTargetPath, u"Leaving");
+    leaving.lastWalk = 0;  // listed by the scan only
+    devices({leaving, device(kOtherPath, u"Staying")});
+    const std::string scan = scanTrace();
+    DeviceInfo info = patterned();
+    {
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceInfo(0, &info));
+        EXPECT_EQ(out.finish(), scan + "InvalidDeviceIndex");
+    }
+    EXPECT_TRUE(untouched(info));
+    EXPECT_EQ(scripted::walks(), 2);
+
+    // With no device left at all, the record walk finds an empty category.
+    devices({leaving});
+    const std::string alone = scanTrace();
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(0, &info));
+    EXPECT_EQ(out.finish(), alone + "NotInitialized");
+    EXPECT_TRUE(untouched(info));
+}
+
+TEST_F(Queries, ADeviceWithoutANameGetsAnEmptyName) {
+    scripted::Device nameless = device(kTargetPath, u"");
+    nameless.name.reset();
+    devices({nameless});
+    DeviceInfo info = patterned();
+    EXPECT_TRUE(getDeviceInfo(0, &info));
+    EXPECT_STREQ(info.friendlyName, "");
+    EXPECT_STREQ(info.vid, "2560");
+    EXPECT_EQ(std::string(info.devicePath), kTargetPathUpper);
+}
+
+TEST_F(Queries, RecordWalkFailuresSayNotInitialized) {
+    // The scan succeeds; the record walk then cannot create the enumerator, list the category, or
+    // bind a device that appears in it.
+    for (int failure = 0; failure < 3; ++failure) {
+        scripted::Script script;
+        script.failFromWalk = 1;
+        if (failure == 0) script.createResult = E_FAIL;
+        if (failure == 1) script.categoryResult = E_FAIL;
+        scripted::Device late = device(kOtherPath, u"Late");
+        late.firstWalk = 1;
+        late.bindResult = failure == 2 ? E_FAIL : S_OK;
+        script.devices = {late, device(kTargetPath, u"A")};
+        use(script);
+        const std::string scan = scanTrace();
+        DeviceInfo info = patterned();
+        SetLastError(5);
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceInfo(0, &info)) << failure;
+        EXPECT_EQ(out.finish(), scan + "NotInitialized") << failure;
+        EXPECT_TRUE(untouched(info)) << failure;
+        if (failure == 0) {
+            EXPECT_EQ(GetLastError(), 0u);
+        }
+    }
+}
+
+TEST_F(Queries, AnExceptionInTheRecordWalkIsCaughtAndReported) {
+    scripted::Device target = device(kTargetPath, u"A");
+    scripted::Device throwing = device(kOtherPath, u"Throws");
+    throwing.firstWalk = 1;
+    throwing.throwOnRead = true;
+    devices({target, throwing});
+    const std::string scan = scanTrace();
+    DeviceInfo info = patterned();
+    DebugCapture debug;
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(0, &info));
+    EXPECT_EQ(out.finish(), scan + "NotInitialized");
+    EXPECT_EQ(debug.lines(), std::vector<std::u16string>{u"Exception EnumerateVideoDevices....\r\n"});
+}
+
+TEST_F(Queries, NullPointersAreRefusedUntouched) {
+    devices({device(kTargetPath, u"A")});
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceCount(nullptr));
+    EXPECT_FALSE(getDeviceInfo(0, nullptr));
+    EXPECT_FALSE(getDeviceListInfo(1, nullptr));
+    EXPECT_EQ(out.finish(), "");
+    EXPECT_EQ(scripted::walks(), 0);
+}
+
+TEST_F(Queries, LongAndForeignNamesStayInsideTheirFields) {
+    const std::u16string longName(60, u'N');
+    devices({device(kTargetPath + std::u16string(400, u'p'), longName), device(kSecondTargetPath, u"Caméra 日本")});
+    DeviceInfo list[2] = {patterned(), patterned()};
+    {
+        LocaleGuard plain("C");
+        ASSERT_TRUE(getDeviceListInfo(2, list));
+        EXPECT_EQ(std::string(list[0].friendlyName), std::string(49, 'N'));
+        EXPECT_EQ(std::strlen(list[0].devicePath), 259u);
+        EXPECT_STREQ(list[1].friendlyName, "Cam?ra ??");
+    }
+    LocaleGuard utf8("C.UTF-8");
+    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
+    DebugCapture debug;
+    ASSERT_TRUE(getDeviceListInfo(2, list));
+    EXPECT_STREQ(list[1].friendlyName, "Cam\xC3\xA9ra \xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_EQ(debug.lines()[3], u"Device Name is : Caméra 日本\n");
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "capture.h"
+#include "locale_guard.h"
+#include "wide_text.h"
+
+namespace {
+
+std::u16string text(const OLECHAR* units) { return reinterpret_cast<const char16_t*>(units); }
+
+TEST(CopyTruncated, KeepsAtMostOneUnitLessThanTheBufferAndTerminates) {
+    OLECHAR buffer[260];
+    const std::u16string longPath(300, u'x');
+    copyTruncated(buffer, 260, ole(longPath));
+    EXPECT_EQ(text(buffer), std::u16string(259, u'x'));
+
+    copyTruncated(buffer, 260, ole(u"short"));
+    EXPECT_EQ(text(buffer), u"short");
+
+    copyTruncated(buffer, 260, nullptr);
+    EXPECT_EQ(text(buffer), u"");
+}
+
+TEST(UpperInPlace, AsciiAlwaysNonAsciiByLocale) {
+    OLECHAR buffer[32];
+    copyTruncated(buffer, 32, ole(u"vid_2560&pid_c0d6 z{}"));
+    upperInPlace(buffer);
+    EXPECT_EQ(text(buffer), u"VID_2560&PID_C0D6 Z{}");
+
+    LocaleGuard utf8("C.UTF-8");
+    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
+    copyTruncated(buffer, 32, ole(u"caméra\xD83D\xDE00"));
+    upperInPlace(buffer);
+    EXPECT_EQ(text(buffer), u"CAMÉRA\xD83D\xDE00");  // surrogates pass unchanged
+}
+
+TEST(FindText, FindsTheFirstOccurrenceFromTheStart) {
+    const std::u16string haystack = u"VVID_1VID_2";
+    const OLECHAR* found = findText(ole(haystack), OLESTR("VID_"));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found - ole(haystack), 1);
+    EXPECT_EQ(findText(ole(u"VID"), OLESTR("VID_")), nullptr);
+    EXPECT_EQ(findText(ole(u""), OLESTR("VID_")), nullptr);
+}
+
+TEST(CopyId, CopiesAtMostFourUnitsAndTerminates) {
+    OLECHAR id[10];
+    for (OLECHAR& unit : id) unit = u'#';
+    copyId(id, ole(u"25601234"));
+    EXPECT_EQ(text(id), u"2560");
+    copyId(id, ole(u"25"));
+    EXPECT_EQ(text(id), u"25");
+    EXPECT_EQ(id[5], u'#');  // nothing written beyond the terminator
+}
+
+class NarrowField : public ::testing::Test {
+protected:
+    // A field inside a larger guard area that must stay untouched.
+    char area[80];
+    char* field = area + 10;
+    void SetUp() override { std::memset(area, 'G', sizeof area); }
+    void expectGuardsIntact(std::size_t size) {
+        for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(area[i], 'G');
+        for (std::size_t i = 10 + size; i < sizeof area; ++i) EXPECT_EQ(area[i], 'G') << i;
+    }
+};
+
+TEST_F(NarrowField, LongAsciiTextIsCutToFitWithItsTerminator) {
+    const std::u16string name(60, u'N');
+    toNarrowField(field, 50, ole(name));
+    EXPECT_EQ(std::string(field), std::string(49, 'N'));
+    expectGuardsIntact(50);
+
+    SetUp();
+    toNarrowField(field, 5, ole(u"2560"));
+    EXPECT_STREQ(field, "2560");
+    expectGuardsIntact(5);
+}
+
+TEST_F(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
+    LocaleGuard utf8("C.UTF-8");
+    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
+    const std::u16string name(30, u'é');  // 60 bytes in UTF-8
+    toNarrowField(field, 50, ole(name));
+    std::string expected;
+    for (int i = 0; i < 24; ++i) expected += "\xC3\xA9";
+    EXPECT_EQ(std::string(field), expected);
+    expectGuardsIntact(50);
+
+    toNarrowField(field, 5, ole(u"ab\xD83D\xDE00"));  // the 4-byte character would end past the field
+    EXPECT_STREQ(field, "ab");
+    toNarrowField(field, 50, ole(u"a\xD83D\xDE00z\xDC00"));  // a pair converts, a lone half does not
+    EXPECT_STREQ(field, "a\xF0\x9F\x98\x80z?");
+}
+
+TEST_F(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
+    LocaleGuard plain("C");
+    toNarrowField(field, 50, ole(u"Cam\u00E9ra \u65E5"));
+    EXPECT_STREQ(field, "Cam?ra ?");
+    toNarrowField(field, 50, nullptr);
+    EXPECT_STREQ(field, "");
+}
+
+int format(OLECHAR* destination, std::size_t units, const OLECHAR* pattern, ...) {
+    std::va_list args;
+    va_start(args, pattern);
+    const int result = formatWide(destination, units, pattern, args);
+    va_end(args);
+    return result;
+}
+
+TEST(FormatWide, ReportsFitExactAndOverflowLikeACountBoundedFormatter) {
+    OLECHAR out[8];
+    for (OLECHAR& unit : out) unit = u'#';
+    EXPECT_EQ(format(out, 6, OLESTR("%d!"), -42), 4);
+    EXPECT_EQ(text(out), u"-42!");
+
+    for (OLECHAR& unit : out) unit = u'#';
+    EXPECT_EQ(format(out, 6, OLESTR("ab%scd"), "XY"), 6);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out), 7), u"abXYcd#");  // no terminator
+
+    for (OLECHAR& unit : out) unit = u'#';
+    EXPECT_EQ(format(out, 6, OLESTR("%d"), -2147483647 - 1), -1);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out), 7), u"-21474#");
+}
+
+TEST(FormatWide, NarrowTextHonoursItsPrecisionAndPercentSigns) {
+    OLECHAR out[64];
+    const char unterminated[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(format(out, 64, OLESTR("[%.4s] 100%% %q"), unterminated), 14);
+    EXPECT_EQ(text(out), u"[abcd] 100% %q");
+}
+
+}  // namespace
