@@ -29,3 +29,6 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "
 
 stage "Python tests"
 "$python" -m pytest -q tests
+
+stage "pip wheel and pip install into a fresh virtual environment"
+scripts/check_install.sh

@@ -1,0 +1,31 @@
+"""The type stubs of the two modules against the built modules: pybind11-stubgen's text, and
+mypy's stubtest."""
+import shutil
+import subprocess
+import sys
+
+from cam_devices import PACKAGE_DIR, child_environment
+
+STUBS = {"Zorvek": PACKAGE_DIR / "Zorvek-stubs" / "__init__.pyi",
+         "zorvek_records": PACKAGE_DIR / "zorvek_records-stubs" / "__init__.pyi"}
+
+# The companion first, so that Zorvek's signatures name its class rather than the bare C++ type.
+GENERATE = "import sys, zorvek_records; from pybind11_stubgen import main; sys.argv[0] = 'pybind11-stubgen'; main()"
+
+
+def test_stubs_are_what_pybind11_stubgen_makes_of_the_modules(tmp_path):
+    subprocess.run([sys.executable, "-c", GENERATE, "--exit-code", "-o", str(tmp_path), *STUBS],
+                   check=True, env=child_environment(), capture_output=True, timeout=120)
+    assert STUBS["zorvek_records"].read_text() == (tmp_path / "zorvek_records.pyi").read_text()
+    # Zorvek's functions take no keyword arguments (their parameters have no names): the stub says
+    # so, which is all it adds.
+    assert STUBS["Zorvek"].read_text().replace(", /)", ")") == (tmp_path / "Zorvek.pyi").read_text()
+
+
+def test_stubs_match_the_modules_at_run_time(tmp_path):
+    for module, stub in STUBS.items():
+        shutil.copy(stub, tmp_path / f"{module}.pyi")
+    env = child_environment() | {"MYPYPATH": str(tmp_path)}
+    out = subprocess.run([sys.executable, "-m", "mypy.stubtest", *STUBS], env=env, capture_output=True,
+                         text=True, timeout=300)
+    assert out.returncode == 0, out.stdout + out.stderr

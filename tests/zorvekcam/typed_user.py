@@ -1,0 +1,41 @@
+"""A small user script, type-checked with `mypy --strict` against the installed package and stubs:
+every type it relies on must come through exactly, not as Any."""
+from __future__ import annotations
+
+from typing import assert_type
+
+import Zorvek
+import zorvek_records
+
+import zorvekcam
+
+
+def describe(camera: zorvekcam.Camera) -> str:
+    assert_type(camera.node, str | None)
+    return f"{camera.name} {camera.vid}:{camera.pid} {camera.node or camera.path}"
+
+
+def main() -> None:
+    assert_type(zorvekcam.__version__, str)
+    with zorvekcam.trace() as trace:
+        cameras = zorvekcam.list_devices()
+        assert_type(zorvekcam.count(), int)
+    assert_type(trace.text, str)
+    for camera in cameras:
+        print(describe(camera))
+
+    # The module itself, with records from the companion.
+    assert_type(Zorvek.getDeviceCount(0), bool)
+    records = zorvek_records.DeviceInfo(2)
+    assert_type(len(records), int)
+    assert_type(Zorvek.getDeviceListInfo(2, records), bool)
+    assert_type(Zorvek.getDeviceInfo(0, records), bool)
+    record = records[0]
+    assert_type(record.friendlyName, str)
+    assert_type(record.devicePath, str)
+    assert_type(record.bytes("vid"), bytes)
+    assert_type(record.raw, bytes)
+
+
+if __name__ == "__main__":
+    main()
