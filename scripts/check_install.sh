@@ -25,6 +25,7 @@ fresh=$work/venv/bin/python
 cd "$work/elsewhere"
 status=0
 "$fresh" -m zorvekcam --json >listing.json 2>listing.err || status=$?
+((status <= 1)) || { cat listing.err >&2; echo "check_install: python -m zorvekcam failed ($status)" >&2; exit 1; }
 "$fresh" - "$status" "$version" <<'PY'
 import json, sys
 import zorvekcam

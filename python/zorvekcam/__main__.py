@@ -49,10 +49,10 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
 
 
 def _scan(show_trace: bool) -> list[Camera]:
-    with trace() as text:
+    with trace() as captured:
         cameras = list_devices()
     if show_trace:
-        print(text.text, file=sys.stderr, flush=True)
+        print(captured.text, file=sys.stderr, flush=True)
     return cameras
 
 
