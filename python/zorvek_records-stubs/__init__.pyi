@@ -1,15 +1,20 @@
+"""
+DeviceInfo records for Zorvek's getDeviceInfo and getDeviceListInfo
+"""
 from __future__ import annotations
+import builtins
+import typing
 __all__: list[str] = ['DeviceInfo', 'Record']
-class DeviceInfo:
-    def __getitem__(self, arg0: int) -> Record:
-        ...
-    def __init__(self, count: int = 1) -> None:
-        ...
-    def __len__(self) -> int:
-        ...
 class Record:
-    def bytes(self, field_name: str) -> bytes:
+    """
+    One record of a DeviceInfo, read-only
+    """
+    def __repr__(self) -> str:
         ...
+    def bytes(self, field_name: str) -> builtins.bytes:
+        """
+        The field's bytes up to its terminator, undecoded
+        """
     @property
     def devicePath(self) -> str:
         ...
@@ -20,8 +25,22 @@ class Record:
     def pid(self) -> str:
         ...
     @property
-    def raw(self) -> bytes:
-        ...
+    def raw(self) -> builtins.bytes:
+        """
+        The record's 610 bytes
+        """
     @property
     def vid(self) -> str:
+        ...
+class DeviceInfo:
+    """
+    count consecutive DeviceInfo records, zeroed
+    """
+    def __getitem__(self, index: int) -> Record:
+        ...
+    def __init__(self, count: int = 1) -> None:
+        ...
+    def __len__(self) -> int:
+        ...
+    def __repr__(self) -> str:
         ...

@@ -1,7 +1,30 @@
+"""The package from the source tree, over the test build of Zorvek and its scripted devices (the
+module tests' scripted.py)."""
+import os
 import sys
+from pathlib import Path
 
-from cam_devices import PACKAGE_DIR, SCRIPTED_DIR
+ROOT = Path(__file__).resolve().parents[2]
+PACKAGE_DIR = ROOT / "python"
+sys.path[:0] = [str(ROOT / "tests" / "module"), str(PACKAGE_DIR)]
 
-# The package from the source tree, over the test build of Zorvek.
-for directory in (SCRIPTED_DIR, PACKAGE_DIR):
-    sys.path.insert(0, str(directory))
+from scripted import SCRIPTED_DIR, child_env, scripted_devices  # noqa: E402,F401  (a fixture, found by name)
+
+sys.path.insert(0, str(SCRIPTED_DIR))  # Zorvek and zorvek_records, when the package imports them
+
+
+def package_env() -> dict[str, str]:
+    """A child's environment: the package from the source tree, Zorvek from the test build."""
+    env = child_env()
+    env["PYTHONPATH"] = os.pathsep.join([str(PACKAGE_DIR), env["PYTHONPATH"]])
+    return env
+
+
+def linux_path(vid_pid: str, node: str) -> str:
+    """A device path as the Linux source makes it, ending in the node's name."""
+    return rf"\\?\usb#{vid_pid}&mi_00#1-2:1.0#{{65e8773d-8f56-11d0-a3b9-00a0c9223196}}\{node}"
+
+
+TARGET_A = linux_path("vid_2560&pid_c0d6", "video0")
+TARGET_B = linux_path("VID_2560&PID_C0D6", "video2")
+OTHER = linux_path("vid_046d&pid_0825", "video4")

@@ -7,14 +7,15 @@ import subprocess
 import sys
 import threading
 
-from cam_devices import HERE, OTHER, TARGET_A, TARGET_B, Device, as_json, child_environment
+from conftest import OTHER, TARGET_A, TARGET_B, package_env
+from scripted import Device, child_command
 
 TRACE_WORDS = ("initialize is statred", "While loop", "NotInitialized", "Device is not connected")
 
 
 def run(devices, *args):
-    out = subprocess.run([sys.executable, str(HERE / "cam_child.py"), as_json(devices), *args],
-                         capture_output=True, text=True, env=child_environment(), timeout=60)
+    out = subprocess.run(child_command(devices, "-m", "zorvekcam", *args), capture_output=True, text=True,
+                         env=package_env(), timeout=60)
     assert not any(word in out.stdout for word in TRACE_WORDS), out.stdout
     return out
 
@@ -27,7 +28,7 @@ def test_table_of_the_attached_cameras():
     assert [line.split()[:4] for line in lines[1:]] == [["Cam", "A", "2560", "C0D6"], ["Camera", "B", "2560", "C0D6"]]
     assert lines[1].endswith(TARGET_A.upper()) and "/dev/video0" in lines[1]
     # Columns line up: every row's vendor ID stands where the heading's does.
-    assert {line.index(" 2560") + 2 for line in lines[1:]} == {lines[0].index("VID")}
+    assert {line.index(" 2560") + 1 for line in lines[1:]} == {lines[0].index("VID")}
 
 
 def test_none_attached_is_one_line_and_status_1():
@@ -64,9 +65,8 @@ def test_watch_sees_a_camera_come_and_go_and_stops_on_ctrl_c():
     # Cam B is there from the start. Each scan costs one walk, plus two for each camera listed:
     # Cam A appears after a few scans and is gone a few scans later.
     devices = [Device(TARGET_B, "Cam B"), Device(TARGET_A, "Cam A", first_walk=9, last_walk=23)]
-    child = subprocess.Popen([sys.executable, str(HERE / "cam_child.py"), as_json(devices),
-                              "--watch", "--interval", "0.05"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_environment())
+    child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", "--interval", "0.05"),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=package_env())
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: [lines.put(line) for line in child.stdout], daemon=True).start()
     try:

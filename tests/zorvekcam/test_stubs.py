@@ -3,8 +3,9 @@ mypy's stubtest."""
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
-from cam_devices import PACKAGE_DIR, child_environment
+from conftest import PACKAGE_DIR, package_env
 
 STUBS = {"Zorvek": PACKAGE_DIR / "Zorvek-stubs" / "__init__.pyi",
          "zorvek_records": PACKAGE_DIR / "zorvek_records-stubs" / "__init__.pyi"}
@@ -15,17 +16,21 @@ GENERATE = "import sys, zorvek_records; from pybind11_stubgen import main; sys.a
 
 def test_stubs_are_what_pybind11_stubgen_makes_of_the_modules(tmp_path):
     subprocess.run([sys.executable, "-c", GENERATE, "--exit-code", "-o", str(tmp_path), *STUBS],
-                   check=True, env=child_environment(), capture_output=True, timeout=120)
-    assert STUBS["zorvek_records"].read_text() == (tmp_path / "zorvek_records.pyi").read_text()
-    # Zorvek's functions take no keyword arguments (their parameters have no names): the stub says
-    # so, which is all it adds.
+                   check=True, env=package_env(), capture_output=True, timeout=120)
+    # Where the generated text is wrong, the stubs mend it, and mend nothing else:
+    # - the method Record.bytes hides the builtin type within the class, where "-> bytes" then names
+    #   the method; the stub names builtins.bytes;
+    # - Zorvek's functions take no keyword arguments (their parameters have no names): "/" says so.
+    records = STUBS["zorvek_records"].read_text().replace("import builtins\n", "").replace("builtins.bytes", "bytes")
+    assert records == (tmp_path / "zorvek_records.pyi").read_text()
     assert STUBS["Zorvek"].read_text().replace(", /)", ")") == (tmp_path / "Zorvek.pyi").read_text()
 
 
 def test_stubs_match_the_modules_at_run_time(tmp_path):
     for module, stub in STUBS.items():
         shutil.copy(stub, tmp_path / f"{module}.pyi")
-    env = child_environment() | {"MYPYPATH": str(tmp_path)}
-    out = subprocess.run([sys.executable, "-m", "mypy.stubtest", *STUBS], env=env, capture_output=True,
-                         text=True, timeout=300)
+    env = package_env() | {"MYPYPATH": str(tmp_path)}
+    allowlist = Path(__file__).with_name("stubtest_allowlist.txt")
+    out = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--allowlist", str(allowlist), *STUBS],
+                         env=env, capture_output=True, text=True, timeout=300)
     assert out.returncode == 0, out.stdout + out.stderr
