@@ -38,4 +38,5 @@ assert zorvekcam.__version__ == version, (zorvekcam.__version__, version)
 assert "site-packages" in zorvekcam.__file__, zorvekcam.__file__
 print(f"check_install: python -m zorvekcam --json listed {len(listing)} camera(s), exit status {status}")
 PY
+"$python" -m mypy --strict --no-incremental --python-executable "$fresh" -p zorvekcam
 "$python" -m mypy --strict --no-incremental --python-executable "$fresh" "$project/tests/zorvekcam/typed_user.py"

@@ -31,7 +31,7 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
         prog="python -m zorvekcam",
         description=f"Lists the attached cameras of the target model ({TARGET}).",
         epilog="Exit status: 0 when at least one camera is listed (and when --watch is stopped with "
-        "Ctrl-C), 1 when none is attached, 2 for a bad command line.",
+        "Ctrl-C), 1 when none is attached, 2 for a bad command line, 130 when a listing is interrupted.",
     )
     parser.add_argument("--json", action="store_true", help="print JSON on standard output and nothing else "
                         "(with --watch: one JSON object per event and line)")
@@ -43,8 +43,8 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "scan to standard error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    if not args.interval > 0:
-        parser.error("--interval must be a positive number of seconds")
+    if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
+        parser.error("--interval must be a number of seconds above 0, at most a day")
     return args
 
 
