@@ -12,6 +12,7 @@ optional=()
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64)
+  optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
 fi
 
 missing=()

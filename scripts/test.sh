@@ -34,3 +34,6 @@ stage "Python tests"
 
 stage "Windows build of the discovery tests, run under Wine"
 scripts/test_wine.sh build/wine
+
+stage "The Linux camera source over fake V4L2 devices (umockdev)"
+scripts/test_sysfs.sh
