@@ -32,6 +32,9 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "
 stage "Python tests"
 "$python" -m pytest -q tests
 
+stage "Python tests of the module under AddressSanitizer"
+scripts/test_module_asan.sh
+
 stage "Windows build of the discovery tests, run under Wine"
 scripts/test_wine.sh build/wine
 
