@@ -92,8 +92,11 @@ void upperInPlace(OLECHAR* text) {
             if (unit >= u'a' && unit <= u'z') *text = static_cast<OLECHAR>(unit - (u'a' - u'A'));
         } else if (!isSurrogate(unit)) {
             const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
-            // Keep the unit where its upper case would not fit one unit.
-            if (upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) *text = static_cast<OLECHAR>(upper);
+            // Keep the unit where its upper case would not fit one unit, and where it would be ASCII
+            // (a UTF-8 locale turns the dotless i into I): no locale may spell "VID_" or "PID_".
+            if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) {
+                *text = static_cast<OLECHAR>(upper);
+            }
         }
     }
 }
