@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(g++ python3-dev python3-venv)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev googletest clang libclang-rt-14-dev)
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind)
 fi
 
 missing=()
