@@ -29,3 +29,7 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "
 
 stage "Python tests"
 "$python" -m pytest -q tests
+
+stage "C++ tests under valgrind memcheck"; scripts/memcheck.sh build/tests
+
+stage "Fuzzing, about a minute"; scripts/fuzz.sh 20
