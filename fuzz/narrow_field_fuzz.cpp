@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "utf16.h"
 #include "wide_text.h"
 
 namespace {
@@ -21,43 +22,25 @@ std::size_t fieldSize(std::uint8_t choice) {
     return choice < 3 ? kRecordFields[choice] : 1 + choice % 64;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The field's expected content, worked out apart from the code under test: each character (a
-// surrogate pair is one) in the locale's encoding, '?' where the locale has none, and whole
-// characters only, as many as fit before the terminator.
+// The field's expected content, worked out apart from the code under test (UTF-8 by the stand-in's
+// own encoder, not the C library's): each character (a surrogate pair is one) in the locale's
+// encoding, '?' where the locale has none, and whole characters only, as many as fit before the
+// terminator.
 std::string expectedField(const OLECHAR* text, std::size_t size, Locale locale) {
     std::string field;
     for (std::size_t i = 0; text[i] != 0; ++i) {
-        char32_t c = text[i];
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        if (high && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
+        // One character: a unit, or a surrogate pair.
+        char16_t character[3] = {static_cast<char16_t>(text[i]), 0, 0};
+        const bool high = character[0] >= 0xD800 && character[0] <= 0xDBFF;
+        if (high && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) character[1] = static_cast<char16_t>(text[++i]);
+        const bool lone = character[0] >= 0xD800 && character[0] <= 0xDFFF && character[1] == 0;
         std::string bytes;
-        if (c < 0x80) {
-            bytes = static_cast<char>(c);
-        } else if (locale == Locale::C || (c >= 0xD800 && c <= 0xDFFF)) {
+        if (character[0] < 0x80) {
+            bytes = static_cast<char>(character[0]);
+        } else if (locale == Locale::C || lone) {
             bytes = "?";
         } else {
-            appendUtf8(bytes, c);
+            bytes = standin::utf16ToUtf8(character);
         }
         if (field.size() + bytes.size() + 1 > size) break;
         field += bytes;
