@@ -1,8 +1,9 @@
 // matchDevicePath over arbitrary paths. One input is one walk: its 16-bit units are split at each 0
 // unit into the paths of consecutive devices, so the ID buffers and the slot counter carry from
 // device to device as in a real walk. A path of the single unit 0xFFFF stands for a device whose
-// path is null. Each path is judged twice, in the C locale and in UTF-8, by two walks kept in step:
-// the verdict must not depend on the locale.
+// path is null. An odd last byte sets the slot the walk's first match takes, so that short walks
+// reach the wrap from 255 to 0 too. Each path is judged twice, in the C locale and in UTF-8, by two
+// walks kept in step: the verdict must not depend on the locale.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<OLECHAR> units = unitsOf(data, size);
     WalkState inC{};
     WalkState inUtf8{};
-    unsigned matches = 0;
+    unsigned matches = size % 2 == 1 ? data[size - 1] : 0;
+    inC.matchCount = inUtf8.matchCount = static_cast<std::uint8_t>(matches);
     std::size_t device = 0;
     for (std::size_t start = 0; start < units.size(); ++device) {
         std::size_t end = start;
@@ -76,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool traced = device % 2 == 1;
 
         const std::u16string expected = decisionText(path);
-        const bool target = idAfter(expected, expected, u"VID_") == u"2560" && idAfter(expected, expected, u"PID_") == u"C0D6";
+        const bool target =
+            idAfter(expected, expected, u"VID_") == u"2560" && idAfter(expected, expected, u"PID_") == u"C0D6";
 
         std::uint8_t slotC = 0xEE;
         std::uint8_t slotUtf8 = 0xEE;

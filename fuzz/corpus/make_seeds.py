@@ -33,6 +33,7 @@ seeds = {
     "match/target": walk(TARGET),
     "match/walk_of_several": walk(OTHER, TARGET, NO_IDS, "usb#vid_2560&mi_00", None, TARGET.upper(), "usb#pid_c0d6"),
     "match/long_path": walk("x" * 241 + "#vid_2560&pid_c0d6", "x" * 250 + "#vid_2560&pid_c0d6"),
+    "match/slot_wrap": walk(*["usb#vid_2560&pid_c0d6"] * 3) + b"\xfe",
     "match/lookalike_letters": walk("usb#v\u0131d_2560&p\u0131d_c0d6", "usb#vid_2560&pid_c0d\u017f"),
     "narrow_field/name_c": field(0, False, "USB Camera C\u00e9 \u65e5"),
     "narrow_field/name_utf8": field(0, True, "Cam\u00e9ra \u65e5\u672c \ud83d\ude00 \udc00" * 3),
