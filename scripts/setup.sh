@@ -7,12 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ python3-dev python3-venv)
+# Wanted by a test stage of their own, which is skipped where they cannot be installed.
+optional=()
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind)
+  optional+=(g++-mingw-w64-x86-64-posix wine wine64)
 fi
 
 missing=()
-for package in "${packages[@]}"; do
+for package in "${packages[@]}" "${optional[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 if ((${#missing[@]})); then
@@ -20,7 +23,11 @@ if ((${#missing[@]})); then
   sudo=""
   [[ $(id -u) -eq 0 ]] || sudo="sudo"
   $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@"; }
+  if ! install "${missing[@]}"; then
+    echo "setup: trying again without the optional packages ${optional[*]}" >&2
+    install "${packages[@]}"
+  fi
 fi
 
 # The module is for CPython 3.11: use the first python3.11 on PATH, else python3 if it is 3.11.
