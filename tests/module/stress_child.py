@@ -1,13 +1,15 @@
-"""Runs in a process of its own for test_stress.py: loads the build of the module over scripted
-devices, scripts the devices through the module's C entry points and calls the module many times.
-Standard output is left to the module's trace; the findings go to a JSON file.
+"""Runs in a process of its own for test_stress.py, started with scripted.child_env(): calls the
+test build of the module many times over scripted devices. Standard output is left to the module's
+trace; the findings go to a JSON file.
 
     python stress_child.py <plan.json> <findings.json>
 
-The plan: {"module_dir": ..., "scripts": [script, ...], "threads": t, "calls": c, "warmup": w}.
-A script: {"reset": [create_result, category_result, fail_from_walk],
-           "devices": [[path, name, bind_result, throw_on_read], ...]} (None: unreadable).
-Each thread makes `calls` calls per script, the scripts in turn, all threads starting together.
+The plan: {"scripts": [{"devices": [Device fields...], "script": {attach keywords}}, ...],
+           "threads": t, "rounds": r, "warmup": w, "reference": bool}.
+After `warmup` rounds per thread over every script, for each script in turn: with "reference", one
+round on this thread alone, then a line THREADS on standard output; then `rounds` rounds on each of
+`threads` threads started together. A round is
+three calls with fresh records: getDeviceCount, getDeviceInfo of slot 0 and getDeviceListInfo of 2.
 """
 import collections
 import ctypes
@@ -16,25 +18,23 @@ import os
 import sys
 import threading
 
-ALWAYS = 2**31 - 1
+import scripted
+
+THREADS_START = b"\nTHREADS\n"
 
 
-def load(module_dir):
-    sys.path.insert(0, module_dir)
-    import Zorvek
-
-    lib = ctypes.CDLL(Zorvek.__file__)
-    lib.standin_script_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
-    lib.standin_live_references.restype = ctypes.c_long
-    lib.standin_live_bstrs.restype = ctypes.c_long
-    return Zorvek, lib
+def fields(record):
+    return [record.friendlyName, record.vid, record.pid, record.devicePath]
 
 
-def use(lib, script):
-    lib.standin_script_reset(*script["reset"])
-    for path, name, bind_result, throw_on_read in script["devices"]:
-        encode = lambda text: None if text is None else text.encode()
-        lib.standin_script_add_device(encode(path), encode(name), bind_result, throw_on_read, 0, ALWAYS)
+def one_round(zorvek, records):
+    """What a caller sees of one round: each call's result and the records it left."""
+    info, listed = records.DeviceInfo(1), records.DeviceInfo(2)
+    return json.dumps([
+        zorvek.getDeviceCount(0),
+        zorvek.getDeviceInfo(0, info), fields(info[0]),
+        zorvek.getDeviceListInfo(2, listed), [fields(r) for r in listed],
+    ])
 
 
 def resident_kib():
@@ -45,44 +45,47 @@ def resident_kib():
 def main(plan_file, findings_file):
     with open(plan_file) as f:
         plan = json.load(f)
-    zorvek, lib = load(plan["module_dir"])
-    threads, calls = plan["threads"], plan["calls"]
+    devices = scripted.load()
+    zorvek, records = devices.Zorvek, devices.records
+    threads, libc = plan["threads"], ctypes.CDLL(None)
 
-    def run_scripts(rounds):
-        per_script = []
-        for script in plan["scripts"]:
-            use(lib, script)
-            answers = [collections.Counter() for _ in range(threads)]
-            start = threading.Barrier(threads)
+    def run(script, rounds, reference):
+        devices.attach(*(scripted.Device(**d) for d in script["devices"]), **script["script"])
+        if reference:
+            round_seen = one_round(zorvek, records)
+            walks_per_round = devices.walks()
+            libc.fflush(None)
+            os.write(1, THREADS_START)
+        seen = [collections.Counter() for _ in range(threads)]
+        start = threading.Barrier(threads)
 
-            def caller(answer):
-                start.wait()
-                for _ in range(rounds):
-                    answer[zorvek.getDeviceCount(0)] += 1
+        def caller(counter):
+            start.wait()
+            for _ in range(rounds):
+                counter[one_round(zorvek, records)] += 1
 
-            workers = [threading.Thread(target=caller, args=(answers[i],)) for i in range(threads)]
-            for worker in workers:
-                worker.start()
-            for worker in workers:
-                worker.join()
-            per_script.append({
-                "answers": [{repr(k): v for k, v in a.items()} for a in answers],
-                "walks": lib.standin_script_walks(),
-                "live_references": lib.standin_live_references(),
-                "live_bstrs": lib.standin_live_bstrs(),
-            })
-        return per_script
+        workers = [threading.Thread(target=caller, args=(seen[i],)) for i in range(threads)]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+        libc.fflush(None)
+        found = {"seen": seen, "walks": devices.walks(),
+                 "live_references": devices.live_references(), "live_bstrs": devices.live_bstrs()}
+        if reference:
+            found.update(reference_round=round_seen, walks_per_round=walks_per_round)
+        return found
 
-    # Switch threads as often as the interpreter can: calls from different threads interleave
-    # as finely as the interpreter's lock allows.
+    # Switch threads as often as the interpreter will, so that calls interleave as finely as its
+    # lock allows.
     sys.setswitchinterval(1e-6)
-    run_scripts(plan.get("warmup", 0))
+    for script in plan["scripts"]:
+        run(script, plan["warmup"], reference=False)
     before = resident_kib()
-    per_script = run_scripts(calls)
-    after = resident_kib()
-    sys.stdout.flush()
+    found = [run(script, plan["rounds"], reference=plan["reference"]) for script in plan["scripts"]]
+    growth = resident_kib() - before
     with open(findings_file, "w") as f:
-        json.dump({"scripts": per_script, "rss_before_kib": before, "rss_growth_kib": after - before}, f)
+        json.dump({"scripts": found, "rss_before_kib": before, "rss_growth_kib": growth}, f)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
-"""The module under load, over scripted devices: many Python threads calling at once all see the
-same devices and get the same answers, nothing of the COM stand-in outlives a call, and a long run
-of calls leaves resident memory flat. Each case runs in a process of its own (stress_child.py)."""
+"""The module under load, over scripted devices: Python threads calling at once all see the same
+devices and get the same results and records, every call walks afresh, no two calls' traces mix,
+nothing of the COM stand-in outlives a call, and a long run of calls leaves resident memory flat.
+Each case runs in a process of its own (stress_child.py)."""
+import collections
+import dataclasses
 import json
-import os
 import pathlib
 import subprocess
 import sys
@@ -10,101 +12,105 @@ from typing import NamedTuple
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-MODULE_DIR = pathlib.Path(os.environ.get("ZORVEK_SCRIPTED_DIR", ROOT / "build" / "tests" / "scripted"))
+from scripted import E_FAIL, Device, child_env, missing_reason, other_path, target_path
+
 CHILD = pathlib.Path(__file__).with_name("stress_child.py")
+THREADS_START = "\nTHREADS\n"
 
-E_FAIL = -2147467259  # 0x80004005
-
-TARGET = "\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global"
-SECOND = "\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&99&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global"
-OTHER = "\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global"
+NONE = ["", "", "", ""]
 
 
-def device(path, name="USB Camera", bind_result=0, throws=False):
-    return [path, name, bind_result, int(throws)]
+def record(i):
+    return [f"Cam {i}", "2560", "C0D6", target_path(i, "upper")]
 
 
 class Case(NamedTuple):
-    script: dict
-    answer: bool  # what every call must return
-    trace_shows: str  # a piece of one call's trace, which shows the mask or where the scan stopped
-    walks: int = 1  # category enumerators each call creates
+    devices: list
+    round: list  # what one round gives: see stress_child.one_round
+    script: dict = {}
 
 
-SCRIPTS = {
+CASES = {
     "two targets among other cameras": Case(
-        {"reset": [0, 0, 0], "devices": [device(OTHER), device(TARGET), device(None), device(OTHER), device(SECOND)]},
-        True, "Before index list is : 3\n"),
+        [Device(other_path(0)), Device(target_path(0), "Cam 0"), Device(None), Device(other_path(1)),
+         Device(target_path(1), "Cam 1")],
+        [True, True, record(0), True, [record(0), record(1)]]),
     "other cameras only": Case(
-        {"reset": [0, 0, 0], "devices": [device(OTHER), device(OTHER.upper())]},
-        False, "Before index list is fillDevice is not connected"),
-    "no video input device": Case(
-        {"reset": [0, 0, 0], "devices": []}, False, "initialize is statredNotInitialized ErrorDevice is not connected"),
+        [Device(other_path(0)), Device(other_path(1).upper())],
+        [False, False, NONE, False, [NONE, NONE]]),
+    "no video input device": Case([], [False, False, NONE, False, [NONE, NONE]]),
     "no system device enumerator": Case(
-        {"reset": [E_FAIL, 0, 0], "devices": [device(TARGET)]}, False,
-        "initialize is statredNotInitialized ErrorDevice is not connected", walks=0),
+        [Device(target_path(0))], [False, False, NONE, False, [NONE, NONE]], {"create_result": E_FAIL}),
+    # The record walk writes the target's record before it meets the failing device, then fails.
     "a property bag fails after a target": Case(
-        {"reset": [0, 0, 0], "devices": [device(TARGET), device(SECOND, bind_result=E_FAIL)]},
-        True, "Before index list is : 1\nEntered a While loopNotInitialized Error"),
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), bind_result=E_FAIL)],
+        [True, False, record(0), False, [record(0), NONE]]),
     "a property read throws after a target": Case(
-        {"reset": [0, 0, 0], "devices": [device(TARGET), device(SECOND, throws=True)]},
-        True, "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"),
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), throw_on_read=True)],
+        [True, False, record(0), False, [record(0), NONE]]),
 }
 
 
-def run_child(tmp_path, scripts, threads, calls, warmup=0, keep_trace=True):
-    if not list(MODULE_DIR.glob("Zorvek*.so")):
-        pytest.fail(f"no scripted build of the module in {MODULE_DIR}: configure with -DZORVEK_BUILD_TESTS=ON "
-                    "and build (scripts/test.sh does), or name its folder in ZORVEK_SCRIPTED_DIR")
-    plan = tmp_path / "plan.json"
-    findings = tmp_path / "findings.json"
-    plan.write_text(json.dumps({"module_dir": str(MODULE_DIR), "scripts": scripts, "threads": threads,
-                                "calls": calls, "warmup": warmup}))
-    done = subprocess.run([sys.executable, str(CHILD), str(plan), str(findings)],
+def scripts(*cases):
+    return [{"devices": [dataclasses.asdict(d) for d in case.devices], "script": case.script} for case in cases]
+
+
+def run_child(tmp_path, plan, keep_trace):
+    reason = missing_reason()
+    if reason:
+        pytest.skip(reason)
+    plan_file, findings_file = tmp_path / "plan.json", tmp_path / "findings.json"
+    plan_file.write_text(json.dumps(plan))
+    done = subprocess.run([sys.executable, str(CHILD), str(plan_file), str(findings_file)], env=child_env(),
                           stdout=subprocess.PIPE if keep_trace else subprocess.DEVNULL, stderr=subprocess.PIPE,
                           timeout=120)
     assert done.returncode == 0, done.stderr.decode(errors="replace")
     assert done.stderr == b""
-    return json.loads(findings.read_text()), done.stdout
+    return json.loads(findings_file.read_text()), (done.stdout or b"").decode()
 
 
-def assert_nothing_outlives_the_calls(script_findings):
-    assert script_findings["live_references"] == 0, "a COM reference outlived the calls"
-    assert script_findings["live_bstrs"] == 0, "a BSTR outlived the calls"
+def assert_nothing_outlives_the_calls(found):
+    assert found["live_references"] == 0, "a COM reference outlived the calls"
+    assert found["live_bstrs"] == 0, "a BSTR outlived the calls"
 
 
-@pytest.mark.parametrize("name", SCRIPTS)
-def test_eight_threads_see_the_same_devices_and_get_the_same_answers(tmp_path, name):
-    case = SCRIPTS[name]
-    threads, calls = 8, 1000
-    findings, trace = run_child(tmp_path, [case.script], threads, calls)
-    [result] = findings["scripts"]
+def scans(trace):
+    """The trace cut before each scan: every piece is one scan and what its call wrote after it."""
+    return collections.Counter("initialize is statred" + piece for piece in trace.split("initialize is statred")[1:])
 
-    assert result["answers"] == [{repr(case.answer): calls}] * threads
-    # Every call ran one whole scan of its own...
-    assert result["walks"] == case.walks * threads * calls
-    assert_nothing_outlives_the_calls(result)
-    # ...and no two calls overlapped: the trace is one call's text over and over, unbroken.
-    text = trace.decode()
-    one = text[: len(text) // (threads * calls)]
-    assert one.startswith("initialize is statred")
-    assert case.trace_shows in one
-    assert text == one * (threads * calls)
+
+@pytest.mark.parametrize("name", CASES)
+def test_eight_threads_see_the_same_devices_and_get_the_same_results(tmp_path, name):
+    case = CASES[name]
+    threads, rounds = 8, 334  # three calls a round: 1000 calls per thread
+    findings, trace = run_child(tmp_path, {"scripts": scripts(case), "threads": threads, "rounds": rounds,
+                                           "warmup": 0, "reference": True}, keep_trace=True)
+    [found] = findings["scripts"]
+
+    assert json.loads(found["reference_round"]) == case.round
+    assert found["seen"] == [{found["reference_round"]: rounds}] * threads
+    # Every call walked afresh, as many times as alone...
+    assert found["walks"] == found["walks_per_round"] * (threads * rounds + 1)
+    assert_nothing_outlives_the_calls(found)
+    # ...and no call's trace ran into another's: cut at each scan, the threads wrote the very
+    # pieces one round writes alone, each as many times over.
+    alone, together = trace.split(THREADS_START)
+    assert scans(alone) and scans(together) == collections.Counter(
+        {piece: n * threads * rounds for piece, n in scans(alone).items()})
 
 
 def test_a_hundred_thousand_calls_leave_memory_flat(tmp_path, capsys):
-    # Every script in turn, so that each way a scan can end is taken many times: 2 threads, a
-    # sixth of the calls per script.
-    scripts = [case.script for case in SCRIPTS.values()]
-    threads = 2
-    calls = 100_000 // (threads * len(scripts)) + 1
-    findings, _ = run_child(tmp_path, scripts, threads, calls, warmup=2000, keep_trace=False)
+    # Every script in turn, so that each way a call can end is taken many times over.
+    threads, rounds = 2, 100_000 // (3 * 2 * len(CASES)) + 1
+    findings, _ = run_child(tmp_path, {"scripts": scripts(*CASES.values()), "threads": threads, "rounds": rounds,
+                                       "warmup": 200, "reference": False}, keep_trace=False)
 
-    for result in findings["scripts"]:
-        assert_nothing_outlives_the_calls(result)
+    for found, case in zip(findings["scripts"], CASES.values()):
+        assert found["seen"] == [{json.dumps(case.round): rounds}] * threads
+        assert_nothing_outlives_the_calls(found)
+    calls = 3 * threads * rounds * len(CASES)
     growth = findings["rss_growth_kib"]
     with capsys.disabled():
-        print(f"\n[stress] {threads * calls * len(scripts)} calls after warm-up: resident memory "
-              f"{findings['rss_before_kib']} KiB, grew by {growth} KiB")
-    assert growth < 1024, f"resident memory grew by {growth} KiB over 100k calls"
+        print(f"\n[stress] {calls} calls after warm-up: resident memory {findings['rss_before_kib']} KiB, "
+              f"grew by {growth} KiB")
+    assert growth < 1024, f"resident memory grew by {growth} KiB over {calls} calls"
