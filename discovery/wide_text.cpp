@@ -92,8 +92,11 @@ void upperInPlace(OLECHAR* text) {
             if (unit >= u'a' && unit <= u'z') *text = static_cast<OLECHAR>(unit - (u'a' - u'A'));
         } else if (!isSurrogate(unit)) {
             const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
-            // Keep the unit where its upper case would not fit one unit.
-            if (upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) *text = static_cast<OLECHAR>(upper);
+            // Keep the unit where its upper case would not fit one unit, and where it would be ASCII
+            // (a UTF-8 locale turns the dotless i into I): no locale may spell "VID_" or "PID_".
+            if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) {
+                *text = static_cast<OLECHAR>(upper);
+            }
         }
     }
 }
@@ -139,7 +142,9 @@ void toNarrowField(char* field, std::size_t size, const OLECHAR* text) {
             }
             count = isSurrogate(c) ? static_cast<std::size_t>(-1)
                                    : std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);
-            if (count == static_cast<std::size_t>(-1)) {
+            // No bytes at all (glibc's C locale does that for the tag characters) is not a
+            // representation either.
+            if (count == static_cast<std::size_t>(-1) || count == 0) {
                 bytes[0] = '?';
                 count = 1;
                 state = std::mbstate_t{};

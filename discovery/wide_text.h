@@ -13,8 +13,9 @@
 // empty.
 void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source);
 
-// Upper-cases in place. ASCII letters always map to ASCII, so that matching on IDs does not depend
-// on the locale; other letters follow the current C locale (towupper). Never changes the locale.
+// Upper-cases in place. ASCII letters always map to ASCII and nothing else becomes ASCII, so that
+// matching on IDs does not depend on the locale; other letters follow the current C locale
+// (towupper). Never changes the locale.
 void upperInPlace(OLECHAR* text);
 
 // The first occurrence of `needle` in `text`, or null.

@@ -10,8 +10,9 @@ packages=(g++ python3-dev python3-venv)
 # Wanted by a test stage of their own, which is skipped where they cannot be installed.
 optional=()
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev googletest clang libclang-rt-14-dev)
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64)
+  optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
 fi
 
 missing=()

@@ -285,13 +285,13 @@ def child_command(devices: Sequence[Device], *python_args: str, **script: int) -
     """The command line of a child Python that attaches `devices` (and the keyword arguments of
     `ScriptedDevices.attach`), then runs `python_args` as ``python`` would: ``-m module``, ``-c code``
     or a script, with its arguments."""
-    spec = {"devices": [dataclasses.asdict(d) for d in devices], "script": script}
-    return [sys.executable, str(Path(__file__).resolve()), json.dumps(spec), *python_args]
+    plan = {"devices": [dataclasses.asdict(d) for d in devices], "script": script}
+    return [sys.executable, str(Path(__file__).resolve()), json.dumps(plan), *python_args]
 
 
 def _run_child(argv: list[str]) -> None:
-    spec = json.loads(argv[0])
-    load().attach(*(Device(**d) for d in spec["devices"]), **spec["script"])
+    plan = json.loads(argv[0])
+    load().attach(*(Device(**d) for d in plan["devices"]), **plan["script"])
     rest = argv[1:]
     if not rest:
         return
