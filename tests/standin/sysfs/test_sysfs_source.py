@@ -243,3 +243,13 @@ def test_ids_match_in_either_case(devices, shipped):
     assert text(records[0].device_path) == usb_path("1-1", 0, product="C0D6")
     # A device without a product string is named by its node.
     assert text(records[2].friendly_name) == b"UVC Camera (2560:c0d6)"
+
+
+def test_the_package_lists_each_camera_with_the_node_to_open(devices):
+    # `python -m zorvekcam` as installed: the node it names is the one the camera's path ends in.
+    devices.plug(usb_camera("1-2.4", [capture_node(3), metadata_node(4)], product=b"Test Camera"))
+    devices.plug(usb_camera("1-1", [capture_node(0), metadata_node(1)], vendor="046d", product_id="0825"))
+    out = subprocess.run([SHIPPED_PYTHON, "-m", "zorvekcam", "--json"], capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stderr) == (0, "")
+    assert json.loads(out.stdout) == [{"name": "Test Camera", "vid": "2560", "pid": "C0D6",
+                                       "path": usb_path("1-2.4", 3).decode(), "node": "/dev/video3"}]
