@@ -2,13 +2,19 @@
 # Installs what building and testing need on Debian 12, skipping what is already there:
 #   scripts/setup.sh          the build: compilers, CMake inputs, Python headers and venv
 #   scripts/setup.sh --test   the build plus every test tool
+#   scripts/setup.sh --bench  the test tools plus what the benchmarks run (scripts/bench.sh)
 # Then makes the virtual environment .venv with the Python packages pyproject.toml lists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ python3-dev python3-venv)
-if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev googletest clang libclang-rt-14-dev)
+if [[ "${1:-}" == "--test" || "${1:-}" == "--bench" ]]; then
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev libbenchmark-dev)
+fi
+extras=test
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
+  extras=test,bench
 fi
 
 missing=()
@@ -39,4 +45,4 @@ if [[ ! -x .venv/bin/python ]]; then
   "$python" -m venv .venv
 fi
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q ".[test]"
+.venv/bin/python -m pip install -q ".[$extras]"
