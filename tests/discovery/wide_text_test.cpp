@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "locale_guard.h"
@@ -35,6 +38,58 @@ TEST(UpperInPlace, AsciiAlwaysNonAsciiByLocale) {
     copyTruncated(buffer, 32, ole(u"caméra\xD83D\xDE00"));
     upperInPlace(buffer);
     EXPECT_EQ(text(buffer), u"CAMÉRA\xD83D\xDE00");  // surrogates pass unchanged
+}
+
+TEST(CopyTruncated, ReturnsTheLengthAndReadsNothingPastTheTerminator) {
+    // Every length around the steps the copy takes, each text the whole of its own allocation, so
+    // that the sanitizer build sees any read beyond it.
+    for (std::size_t length = 0; length < 13; ++length) {
+        std::vector<OLECHAR> source(length + 1, u'p');
+        source[length] = 0;
+        OLECHAR buffer[8];
+        const std::size_t copied = copyTruncated(buffer, 8, source.data());
+        EXPECT_EQ(copied, std::min<std::size_t>(length, 7)) << length;
+        EXPECT_EQ(text(buffer), std::u16string(copied, u'p')) << length;
+    }
+    OLECHAR one[1] = {u'#'};
+    EXPECT_EQ(copyTruncated(one, 1, ole(u"abc")), 0u);
+    EXPECT_EQ(one[0], 0);
+}
+
+// The upper-casing rule one unit at a time, which the whole-text code must agree with.
+OLECHAR upperUnit(OLECHAR unit) {
+    if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<OLECHAR>(unit - 0x20) : unit;
+    if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+    const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
+    return upper <= 0xFFFF && !(upper >= 0xD800 && upper <= 0xDFFF) ? static_cast<OLECHAR>(upper) : unit;
+}
+
+std::size_t firstDifference(const std::u16string& a, const std::u16string& b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+}
+
+TEST(UpperInPlace, AgreesWithTheRuleForEveryUnitAndEveryShortLength) {
+    std::u16string all;
+    for (char32_t unit = 1; unit <= 0xFFFF; ++unit) all += static_cast<char16_t>(unit);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        LocaleGuard guard(locale);
+        if (!guard.ok()) continue;
+        std::u16string expected;
+        for (char16_t unit : all) expected += upperUnit(unit);
+        std::u16string upper = all;
+        upperInPlace(reinterpret_cast<OLECHAR*>(upper.data()));
+        EXPECT_EQ(firstDifference(upper, expected), upper.size()) << locale;
+
+        // Lengths around the blocks of units done together; units past the length stay.
+        for (std::size_t length = 0; length < 20; ++length) {
+            std::u16string part = u"`az{\u00e9\u8061" + std::u16string(14, u'q') + u"x";
+            const std::u16string before = part;
+            upperInPlace(reinterpret_cast<OLECHAR*>(part.data()), length);
+            for (std::size_t i = 0; i < part.size(); ++i) {
+                EXPECT_EQ(part[i], i < length ? upperUnit(before[i]) : before[i]) << locale << " " << length << " " << i;
+            }
+        }
+    }
 }
 
 TEST(FindText, FindsTheFirstOccurrenceFromTheStart) {
