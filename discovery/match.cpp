@@ -20,9 +20,9 @@ bool sameId(OLECHAR (&id)[10], const OLECHAR (&target)[5]) {
 }  // namespace
 
 bool matchDevicePath(WalkState& walk, const OLECHAR* path, bool traced, std::uint8_t& slot) {
-    const std::size_t length = copyTruncated(walk.path, sizeof walk.path / sizeof walk.path[0], path);
+    // Copied and upper-cased in one pass; the trace between the two steps reads the same after both.
+    copyUpper(walk.path, sizeof walk.path / sizeof walk.path[0], path);
     traceIf(traced, " While loop hr devicePath != NULL successed");
-    upperInPlace(walk.path, length);
 
     // A device is judged by its own path only: an ID left over from an earlier device would make
     // an ID-less device (a virtual camera, a capture card) look like the target.

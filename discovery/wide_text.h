@@ -10,14 +10,16 @@
 
 // Copies `source` up to its terminator, at most `units` - 1 units of it, and always terminates:
 // what a byte-bounded "%s" format into a buffer of `units` units gives. A null source copies as
-// empty. Returns the units copied.
-std::size_t copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source);
+// empty.
+void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source);
 
-// Upper-cases in place. ASCII letters always map to ASCII, so that matching on IDs does not depend
-// on the locale; other letters follow the current C locale (towupper). Never changes the locale.
+// Upper-cases in place. ASCII letters always map to ASCII and nothing else becomes ASCII, so that
+// matching on IDs does not depend on the locale; other letters follow the current C locale
+// (towupper). Never changes the locale.
 void upperInPlace(OLECHAR* text);
-// The same for the first `length` units, a terminator or not.
-void upperInPlace(OLECHAR* text, std::size_t length);
+
+// copyTruncated and upperInPlace in one pass over the text; returns the units copied.
+std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* source);
 
 // The first occurrence of `needle` in `text`, or null.
 const OLECHAR* findText(const OLECHAR* text, const OLECHAR* needle);
