@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --test
 
+# CMake and Ninja come from the virtual environment (pyproject.toml's test extra).
+export PATH="$PWD/.venv/bin:$PATH"
 python=$PWD/.venv/bin/python
 pybind11_dir=$("$python" -m pybind11 --cmakedir)
 jobs=$(nproc)
@@ -32,3 +34,9 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "
 
 stage "Python tests"
 "$python" -m pytest -q tests
+
+stage "Windows build of the discovery tests, run under Wine"
+scripts/test_wine.sh build/wine
+
+stage "The Linux camera source over fake V4L2 devices (umockdev)"
+scripts/test_sysfs.sh

@@ -1,0 +1,127 @@
+#include "sysfs_node.h"
+
+#include <linux/videodev2.h>
+
+namespace sysfs {
+
+namespace {
+
+// The class GUID Windows files video capture interfaces under (KSCATEGORY_CAPTURE).
+constexpr std::string_view kCaptureInterfaceClass = "{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Takes the last part off a relative path: "a/b/c" becomes "a/b", and "c" is returned.
+std::string_view takeLast(std::string_view& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) {
+        const std::string_view last = path;
+        path = {};
+        return last;
+    }
+    const std::string_view last = path.substr(slash + 1);
+    path = path.substr(0, slash);
+    return last;
+}
+
+// Decimal digits only, at least one, and small: the numbers in USB and V4L2 names.
+std::optional<std::uint32_t> smallNumber(std::string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (!isDigit(c)) return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value;
+}
+
+// A USB device's kernel name: the bus, a dash, and the port chain, e.g. "1-2.4". Root hubs
+// ("usb1") and everything else do not have this form.
+bool isUsbDeviceName(std::string_view name) {
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos || !smallNumber(name.substr(0, dash))) return false;
+    std::string_view ports = name.substr(dash + 1);
+    for (std::size_t dot = ports.find('.'); dot != std::string_view::npos; dot = ports.find('.')) {
+        if (!smallNumber(ports.substr(0, dot))) return false;
+        ports = ports.substr(dot + 1);
+    }
+    return smallNumber(ports).has_value();
+}
+
+// A USB interface's kernel name is "<device>:<configuration>.<interface>", e.g. "1-2.4:1.0".
+// Gives the interface number when `name` is one of `device`'s interfaces.
+std::optional<unsigned int> interfaceOf(std::string_view name, std::string_view device) {
+    if (name.size() <= device.size() || name.substr(0, device.size()) != device || name[device.size()] != ':') {
+        return std::nullopt;
+    }
+    const std::string_view numbers = name.substr(device.size() + 1);
+    const std::size_t dot = numbers.find('.');
+    if (dot == std::string_view::npos || !smallNumber(numbers.substr(0, dot))) return std::nullopt;
+    const std::optional<std::uint32_t> interface = smallNumber(numbers.substr(dot + 1));
+    if (!interface || *interface > 255) return std::nullopt;
+    return *interface;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> videoNumber(std::string_view name) {
+    constexpr std::string_view prefix = "video";
+    if (name.substr(0, prefix.size()) != prefix) return std::nullopt;
+    return smallNumber(name.substr(prefix.size()));
+}
+
+Placement place(std::string_view linkTarget) {
+    // The kernel puts a class device at <parent>/video4linux/<node>, or under devices/virtual.
+    std::string_view rest = linkTarget;
+    takeLast(rest);  // the node
+    takeLast(rest);  // video4linux
+    const std::string_view parentDirectory = rest;
+    Placement where;
+    where.parent = std::string(takeLast(rest));
+    if (isUsbDeviceName(where.parent)) {
+        where.usb = true;
+        where.usbDevice = std::string(parentDirectory);
+        where.port = where.parent;
+        return where;
+    }
+    const std::string_view deviceDirectory = rest;
+    const std::string_view device = takeLast(rest);
+    if (isUsbDeviceName(device)) {
+        if (const std::optional<unsigned int> interface = interfaceOf(where.parent, device)) {
+            where.usb = true;
+            where.usbDevice = std::string(deviceDirectory);
+            where.port = std::string(device);
+            where.interface = interface;
+        }
+    }
+    return where;
+}
+
+bool capturesVideo(std::uint32_t capabilities, std::uint32_t deviceCaps) {
+    const std::uint32_t node = (capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? deviceCaps : capabilities;
+    return (node & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)) != 0;
+}
+
+std::string devicePath(const Placement& where, std::string_view vendor, std::string_view product,
+                       std::string_view node) {
+    std::string path = R"(\\?\)";
+    if (where.usb) {
+        path.append("usb#vid_").append(vendor).append("&pid_").append(product);
+        if (where.interface) {
+            constexpr char hex[] = "0123456789abcdef";
+            path.append("&mi_").append(1, hex[*where.interface >> 4]).append(1, hex[*where.interface & 0xF]);
+        }
+        path.append("#").append(where.port);
+    } else {
+        path.append("video4linux#").append(where.parent);
+    }
+    path.append("#").append(kCaptureInterfaceClass).append("\\").append(node);
+    return path;
+}
+
+std::string_view attributeValue(std::string_view read) {
+    if (!read.empty() && read.back() == '\n') read.remove_suffix(1);
+    return read;
+}
+
+}  // namespace sysfs

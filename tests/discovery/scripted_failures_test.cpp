@@ -1,0 +1,131 @@
+// Scan and query cases that need COM to fail, throw, or change the devices in the middle of a call:
+// our stand-in can be made to, the real enumerator cannot.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture.h"
+#include "device_info.h"
+#include "records.h"
+#include "scan.h"
+#include "scripted_fixture.h"
+
+namespace {
+
+using ScanFailures = ScriptedDevices;
+using QueryFailures = ScriptedDevices;
+
+TEST_F(ScanFailures, EnumeratorFailuresLeaveAnEmptyMask) {
+    for (const HRESULT createResult : {S_OK, E_FAIL, REGDB_E_CLASSNOTREG}) {
+        for (const HRESULT categoryResult : {S_OK, E_OUTOFMEMORY}) {
+            if (createResult == S_OK && categoryResult == S_OK) continue;  // shared: no device at all
+            scripted::Script script;
+            script.createResult = createResult;
+            script.categoryResult = categoryResult;
+            script.devices = {scriptedDevice(kTargetPath, u"A")};
+            scripted::setScript(script);
+            deviceMask = 7;
+            SetLastError(5);
+            StdoutCapture out;
+            EXPECT_FALSE(initialize());
+            EXPECT_EQ(out.finish(), "initialize is statredNotInitialized Error");
+            EXPECT_EQ(deviceMask, 0u);
+            if (createResult != S_OK) {
+                EXPECT_EQ(GetLastError(), 0u);
+            }
+        }
+    }
+}
+
+TEST_F(ScanFailures, AFailedBindOrAnExceptionEndsTheScanKeepingTheMatchesSoFar) {
+    scripted::Device unbound = scriptedDevice(kTargetPath, u"Unbound");
+    unbound.bindResult = E_FAIL;
+    scripted::Device throwing = scriptedDevice(kOtherPath, u"Throws");
+    throwing.throwOnRead = true;
+    const std::pair<scripted::Device, const char*> cases[] = {
+        {unbound, "Before index list is : 1\nEntered a While loopNotInitialized Error"},
+        {throwing, "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"},
+    };
+    for (const auto& [failing, traceEnd] : cases) {
+        devices({scriptedDevice(kTargetPath, u"A"), failing, scriptedDevice(kSecondTargetPath, u"B")});
+        StdoutCapture out;
+        EXPECT_FALSE(initialize());
+        const std::string trace = out.finish();
+        EXPECT_EQ(deviceMask, 1u);
+        EXPECT_TRUE(endsWith(trace, traceEnd)) << trace;
+    }
+}
+
+TEST_F(QueryFailures, ADeviceUnpluggedBetweenScanAndWalkIsAFailure) {
+    scripted::Device leaving = scriptedDevice(kTargetPath, u"Leaving");
+    leaving.lastWalk = 0;  // listed by the scan only
+    devices({leaving, scriptedDevice(kOtherPath, u"Staying")});
+    const std::string scan = scanTrace();
+    DeviceInfo info = patterned();
+    {
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceInfo(0, &info));
+        EXPECT_EQ(out.finish(), scan + "InvalidDeviceIndex");
+    }
+    EXPECT_TRUE(untouched(info));
+    EXPECT_EQ(scripted::walks(), 2);
+
+    // With no device left at all, the record walk finds an empty category.
+    devices({leaving});
+    const std::string alone = scanTrace();
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(0, &info));
+    EXPECT_EQ(out.finish(), alone + "NotInitialized");
+    EXPECT_TRUE(untouched(info));
+}
+
+TEST_F(QueryFailures, RecordWalkFailuresSayNotInitialized) {
+    // The scan succeeds; the record walk then cannot create the enumerator, list the category, or
+    // bind a device that appears in it.
+    for (int failure = 0; failure < 3; ++failure) {
+        scripted::Script script;
+        script.failFromWalk = 1;
+        if (failure == 0) script.createResult = E_FAIL;
+        if (failure == 1) script.categoryResult = E_FAIL;
+        scripted::Device late = scriptedDevice(kOtherPath, u"Late");
+        late.firstWalk = 1;
+        late.bindResult = failure == 2 ? E_FAIL : S_OK;
+        script.devices = {late, scriptedDevice(kTargetPath, u"A")};
+        use(script);
+        const std::string scan = scanTrace();
+        DeviceInfo info = patterned();
+        SetLastError(5);
+        StdoutCapture out;
+        EXPECT_FALSE(getDeviceInfo(0, &info)) << failure;
+        EXPECT_EQ(out.finish(), scan + "NotInitialized") << failure;
+        EXPECT_TRUE(untouched(info)) << failure;
+        if (failure == 0) {
+            EXPECT_EQ(GetLastError(), 0u);
+        }
+    }
+}
+
+TEST_F(QueryFailures, AnExceptionInTheRecordWalkIsCaughtAndReported) {
+    scripted::Device target = scriptedDevice(kTargetPath, u"A");
+    scripted::Device throwing = scriptedDevice(kOtherPath, u"Throws");
+    throwing.firstWalk = 1;
+    throwing.throwOnRead = true;
+    devices({target, throwing});
+    const std::string scan = scanTrace();
+    DeviceInfo info = patterned();
+    DebugCapture debug;
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(0, &info));
+    EXPECT_EQ(out.finish(), scan + "NotInitialized");
+    EXPECT_EQ(debug.lines(), std::vector<std::u16string>{u"Exception EnumerateVideoDevices....\r\n"});
+}
+
+TEST_F(QueryFailures, NullPointersReachNoDevice) {
+    devices({scriptedDevice(kTargetPath, u"A")});
+    EXPECT_FALSE(getDeviceCount(nullptr));
+    EXPECT_FALSE(getDeviceInfo(0, nullptr));
+    EXPECT_FALSE(getDeviceListInfo(1, nullptr));
+    EXPECT_EQ(scripted::walks(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <linux/videodev2.h>
+
+#include "sysfs_node.h"
+
+namespace {
+
+constexpr char kCameraLink[] = "../../devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4/1-2.4:1.0/video4linux/video0";
+constexpr char kGuid[] = "{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+
+TEST(VideoNumber, TakesOnlyVideoNodesWithAPlainNumber) {
+    EXPECT_EQ(sysfs::videoNumber("video0"), 0u);
+    EXPECT_EQ(sysfs::videoNumber("video10"), 10u);
+    EXPECT_EQ(sysfs::videoNumber("video123456789"), 123456789u);
+    for (const char* other : {"video", "video-1", "video1a", "video+1", "vbi0", "radio0", "v4l-subdev0",
+                              "Video0", ".", "..", "video1234567890"}) {
+        EXPECT_FALSE(sysfs::videoNumber(other).has_value()) << other;
+    }
+}
+
+TEST(Place, FindsTheUsbDeviceAndInterfaceAboveACameraNode) {
+    const sysfs::Placement where = sysfs::place(kCameraLink);
+    EXPECT_TRUE(where.usb);
+    EXPECT_EQ(where.usbDevice, "../../devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4");
+    EXPECT_EQ(where.port, "1-2.4");
+    EXPECT_EQ(where.interface, 0u);
+    EXPECT_EQ(where.parent, "1-2.4:1.0");
+
+    // The interface number is the last number of the interface's name, whatever the configuration.
+    const sysfs::Placement third = sysfs::place("../../devices/usb3/3-1/3-1:2.11/video4linux/video7");
+    EXPECT_TRUE(third.usb);
+    EXPECT_EQ(third.port, "3-1");
+    EXPECT_EQ(third.interface, 11u);
+}
+
+TEST(Place, TakesANodeUnderTheUsbDeviceItselfWithoutAnInterface) {
+    const sysfs::Placement where = sysfs::place("../../devices/pci0000:00/usb2/2-1/video4linux/video3");
+    EXPECT_TRUE(where.usb);
+    EXPECT_EQ(where.usbDevice, "../../devices/pci0000:00/usb2/2-1");
+    EXPECT_EQ(where.port, "2-1");
+    EXPECT_FALSE(where.interface.has_value());
+}
+
+TEST(Place, KeepsEverythingElseOutsideUsb) {
+    struct Case {
+        const char* link;
+        const char* parent;
+    };
+    for (const Case& c : {Case{"../../devices/platform/vivid.0/video4linux/video2", "vivid.0"},
+                          Case{"../../devices/virtual/video4linux/video9", "virtual"},
+                          Case{"../../devices/pci0000:00/0000:00:1f.0/video4linux/video1", "0000:00:1f.0"},
+                          // A root hub is no camera, and an interface must belong to the device above it.
+                          Case{"../../devices/pci0000:00/usb1/video4linux/video4", "usb1"},
+                          Case{"../../devices/usb1/1-3/1-2.4:1.0/video4linux/video5", "1-2.4:1.0"},
+                          Case{"../../devices/usb1/1-2/1-2:1/video4linux/video5", "1-2:1"},
+                          Case{"../../devices/usb1/1-2/1-2:1.x/video4linux/video5", "1-2:1.x"},
+                          Case{"../../devices/usb1/1-2/1-2:1.256/video4linux/video5", "1-2:1.256"},
+                          Case{"../../devices/usb1/1-2./video4linux/video5", "1-2."},
+                          Case{"video0", ""}}) {
+        const sysfs::Placement where = sysfs::place(c.link);
+        EXPECT_FALSE(where.usb) << c.link;
+        EXPECT_EQ(where.parent, c.parent) << c.link;
+    }
+}
+
+TEST(CapturesVideo, AsksTheNodesOwnCapsWhenTheDriverGivesThem) {
+    const std::uint32_t camera = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+    EXPECT_TRUE(sysfs::capturesVideo(camera, V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING));
+    // The camera's metadata node: the same device capabilities, but its own say metadata only.
+    EXPECT_FALSE(sysfs::capturesVideo(camera, V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING));
+    EXPECT_TRUE(sysfs::capturesVideo(V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE));
+    EXPECT_FALSE(sysfs::capturesVideo(V4L2_CAP_DEVICE_CAPS | V4L2_CAP_VIDEO_CAPTURE, V4L2_CAP_VIDEO_OUTPUT));
+    // Older drivers give only the capabilities.
+    EXPECT_TRUE(sysfs::capturesVideo(V4L2_CAP_VIDEO_CAPTURE, 0));
+    EXPECT_TRUE(sysfs::capturesVideo(V4L2_CAP_VIDEO_CAPTURE_MPLANE, 0));
+    EXPECT_FALSE(sysfs::capturesVideo(V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_RADIO, V4L2_CAP_VIDEO_CAPTURE));
+}
+
+TEST(DevicePath, HasTheShapeOfAWindowsUsbCapturePath) {
+    EXPECT_EQ(sysfs::devicePath(sysfs::place(kCameraLink), "2560", "c0d6", "video0"),
+              std::string(R"(\\?\usb#vid_2560&pid_c0d6&mi_00#1-2.4#)") + kGuid + R"(\video0)");
+    // IDs as sysfs gives them; the interface number in two hex digits.
+    EXPECT_EQ(sysfs::devicePath(sysfs::place("../../devices/usb3/3-1/3-1:1.10/video4linux/video12"), "046D", "0825", "video12"),
+              std::string(R"(\\?\usb#vid_046D&pid_0825&mi_0a#3-1#)") + kGuid + R"(\video12)");
+    EXPECT_EQ(sysfs::devicePath(sysfs::place("../../devices/usb2/2-1/video4linux/video3"), "2560", "c0d6", "video3"),
+              std::string(R"(\\?\usb#vid_2560&pid_c0d6#2-1#)") + kGuid + R"(\video3)");
+}
+
+TEST(DevicePath, NamesNoIdsOutsideUsb) {
+    const std::string path = sysfs::devicePath(sysfs::place("../../devices/platform/vivid.0/video4linux/video2"),
+                                               "2560", "c0d6", "video2");
+    EXPECT_EQ(path, std::string(R"(\\?\video4linux#vivid.0#)") + kGuid + R"(\video2)");
+}
+
+TEST(AttributeValue, DropsTheKernelsNewlineOnly) {
+    EXPECT_EQ(sysfs::attributeValue("c0d6\n"), "c0d6");
+    EXPECT_EQ(sysfs::attributeValue("c0d6"), "c0d6");
+    EXPECT_EQ(sysfs::attributeValue("two\nlines\n\n"), "two\nlines\n");
+    EXPECT_EQ(sysfs::attributeValue(" spaced \n"), " spaced ");
+    EXPECT_EQ(sysfs::attributeValue(""), "");
+}
+
+}  // namespace

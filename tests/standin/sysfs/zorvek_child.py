@@ -1,0 +1,47 @@
+"""Calls the shipped module for the umockdev tests, in a process of its own, one command per line
+on stdin ("count" or "info <index>"), one JSON answer per line: the result, the trace the call
+wrote on standard output, and for "info" the record's four fields in hex.
+
+Arguments: folders to put first on sys.path (where sysfs_records is, and Zorvek when the
+interpreter is not the one it was installed into). The environment is inherited untouched: the
+testbed's redirection lives in it.
+"""
+import ctypes
+import json
+import locale
+import os
+import sys
+import tempfile
+
+sys.path[:0] = sys.argv[1:]
+locale.setlocale(locale.LC_ALL, "C.UTF-8")
+
+import sysfs_records  # noqa: E402  (registers DeviceInfo before the module is called)
+import Zorvek  # noqa: E402
+
+libc = ctypes.CDLL(None)
+answers = os.fdopen(os.dup(1), "w")
+# The module's trace goes to a file, read back call by call.
+trace_file = tempfile.TemporaryFile()
+os.dup2(trace_file.fileno(), 1)
+
+
+def traced(call):
+    start = os.lseek(1, 0, os.SEEK_CUR)
+    result = call()
+    libc.fflush(None)
+    end = os.lseek(1, 0, os.SEEK_CUR)
+    return result, os.pread(1, end - start, start).decode("utf-8", "replace")
+
+
+for line in sys.stdin:
+    command, *argument = line.split()
+    if command == "count":
+        found, trace = traced(lambda: Zorvek.getDeviceCount(0))
+        answer = {"result": found, "trace": trace}
+    else:
+        record = sysfs_records.DeviceInfo()
+        found, trace = traced(lambda: Zorvek.getDeviceInfo(int(argument[0]), record))
+        answer = {"result": found, "trace": trace, "fields": [f.hex() for f in record.fields()]}
+    answers.write(json.dumps(answer) + "\n")
+    answers.flush()
