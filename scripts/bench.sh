@@ -18,6 +18,9 @@ while (($#)); do
 done
 
 scripts/setup.sh --bench
+# Python as it runs by default: with PYTHONUNBUFFERED set, the C library writes every trace text of a
+# scan to standard output at once, which bench/python_bench.py measures on its own.
+unset PYTHONUNBUFFERED
 python=$PWD/.venv/bin/python
 export PATH=$PWD/.venv/bin:$PATH
 build=build/bench
@@ -27,7 +30,7 @@ step() { printf '\n==== %s\n' "$*" >&2; }
 step "Building the benchmarks"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZORVEK_BUILD_BENCHMARKS=ON \
   -DPython_EXECUTABLE="$python" -Dpybind11_DIR="$("$python" -m pybind11 --cmakedir)" >/dev/null
-cmake --build "$build" -j 2
+cmake --build "$build" -j 2 >&2
 scripted_module=$(echo "$build"/scripted/Zorvek.*.so)
 platform_module=$(echo "$build"/module/Zorvek.*.so)
 rm -rf "$results"
@@ -41,15 +44,21 @@ step "The matching rule, the scan and the queries over scripted devices"
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 step "Python: import time, and a count's cost above the native call"
-env -u PYTHONUNBUFFERED "$python" bench/python_bench.py --scripted-module "$scripted_module" \
+"$python" bench/python_bench.py --scripted-module "$scripted_module" \
   --out "$results/python.json"
 
 step "Linux: the scan over $nodes fake nodes, the floor and the peers (umockdev, $rounds rounds)"
 umockdev-wrapper /usr/bin/python3 bench/sysfs_compare.py --bench-sysfs "$build"/bench/bench_sysfs \
   --python "$python" --module "$platform_module" --nodes "$nodes" --rounds "$rounds" --out "$results/sysfs.json"
 
+step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
+"$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
+  --out "$results/native.json"
+native=()
+[[ -f $results/native.json ]] && native=(--native "$results/native.json")
+
 uptime >"$results/load-after.txt"
 step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
-  --sysfs "$results/sysfs.json" --load-before "$results/load-before.txt" --load-after "$results/load-after.txt" |
-  tee "$results/table.md"
+  --sysfs "$results/sysfs.json" "${native[@]}" --load-before "$results/load-before.txt" \
+  --load-after "$results/load-after.txt" | tee "$results/table.md"
