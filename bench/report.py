@@ -142,6 +142,13 @@ def native_rows(native_result):
                  verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}")))
     rows.append(("… counting the scanning thread's processor time only", "", "",
                  f"walk/floor {median('walk/floor cpu'):.2f}", ""))
+    # What a user waits for: a count, then the records of k cameras (two nodes each), every walk at
+    # the scan's cost per node measured above.
+    per_node = median("walk") / nodes
+    for k in (1, 2, 4):
+        walks = 1 + 2 * k
+        rows.append((f"estimate: `getDeviceCount`, then `getDeviceListInfo({k})` with {k} camera{'s' * (k > 1)}"
+                     f" ({2 * k} nodes)", duration(walks * 2 * k * per_node), "", f"{walks} walks", ""))
     return rows
 
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "scan.h"
+#include "sysfs_node.h"
 
 namespace {
 
@@ -49,16 +50,14 @@ std::string readAttribute(const std::string& path) {
     return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
 }
 
-// A node that does not answer counts when its index is 0, as the source has it.
+// A node that does not answer counts when its index is 0, as the source has it; the source's own
+// reading of the capability bits (no system call in it) decides for one that does.
 bool capturesVideo(const std::string& node) {
+    v4l2_capability capability{};
     const int fd = open(("/dev/" + node).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        v4l2_capability capability{};
-        const int asked = ioctl(fd, VIDIOC_QUERYCAP, &capability);
-        close(fd);
-        const std::uint32_t caps = (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps : capability.capabilities;
-        if (asked == 0) return (caps & V4L2_CAP_VIDEO_CAPTURE) != 0;
-    }
+    const bool answered = fd >= 0 && ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0;
+    if (fd >= 0) close(fd);
+    if (answered) return sysfs::capturesVideo(capability.capabilities, capability.device_caps);
     return readAttribute(kClass + node + "/index") == "0\n";
 }
 
