@@ -1,7 +1,12 @@
 """What Python adds: the time to import the module, and what a getDeviceCount call costs from Python
 over the scripted devices that the native count benchmark (bench/scan_bench.cpp) walks.
 
-    python bench/python_bench.py --scripted-module <build>/scripted/Zorvek...so --out python.json
+    python bench/python_bench.py --scripted-module <build>/scripted/Zorvek...so \
+        --native-bench <build>/bench/bench_discovery --out python.json
+
+The Python call and the native one run in turns, --rounds times, each in a fresh process; the
+overhead is the median of the rounds' differences, so that a change of load on a shared machine
+falls on both sides of each difference.
 
 Run it with the interpreter whose environment holds the installed module: the import is timed on
 that one, in fresh interpreters, as a user's script meets it.
@@ -84,28 +89,46 @@ def count_child(module_path, repeats):
     print(json.dumps({"median": call, "runs": calls}), file=sys.stderr)
 
 
+def native_count_seconds(program):
+    """Processor time of one native getDeviceCount over the same scripted device."""
+    with tempfile.TemporaryDirectory() as work:
+        out = os.path.join(work, "count.json")
+        subprocess.run([program, "--benchmark_filter=^count$", "--benchmark_min_time=0.2", f"--benchmark_out={out}"],
+                       stderr=subprocess.DEVNULL, check=True)
+        with open(out) as file:
+            (entry,) = json.load(file)["benchmarks"]
+    return entry["cpu_time"] * {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[entry["time_unit"]]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--scripted-module")
+    parser.add_argument("--native-bench")
     parser.add_argument("--out")
     parser.add_argument("--import-runs", type=int, default=30)
-    parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--repeats", type=int, default=3)
     parser.add_argument("--count-child", metavar="MODULE", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.count_child:
         count_child(args.count_child, args.repeats)
         return
-    if not (args.scripted_module and args.out):
-        parser.error("--scripted-module and --out are required")
+    if not (args.scripted_module and args.native_bench and args.out):
+        parser.error("--scripted-module, --native-bench and --out are required")
 
     imports = import_milliseconds(sys.executable, args.import_runs)
-    buffered = count_in_child(args.scripted_module, args.repeats, unbuffered=False)
-    unbuffered = count_in_child(args.scripted_module, args.repeats, unbuffered=True)
+    native, python, unbuffered = [], [], []
+    for _ in range(args.rounds):
+        native.append(native_count_seconds(args.native_bench))
+        python.append(count_in_child(args.scripted_module, args.repeats, unbuffered=False)["median"])
+        unbuffered.append(count_in_child(args.scripted_module, args.repeats, unbuffered=True)["median"])
     with open(args.out, "w") as out:
         json.dump({"import_ms": statistics.median(imports), "import_ms_runs": imports,
-                   "count_call_s": buffered["median"], "count_call_s_runs": buffered["runs"],
-                   "count_call_unbuffered_s": unbuffered["median"],
-                   "count_call_unbuffered_s_runs": unbuffered["runs"]}, out, indent=1)
+                   "native_count_s": statistics.median(native), "count_call_s": statistics.median(python),
+                   "count_call_unbuffered_s": statistics.median(unbuffered),
+                   "overhead_s": statistics.median(p - n for p, n in zip(python, native)),
+                   "unbuffered_overhead_s": statistics.median(u - n for u, n in zip(unbuffered, native)),
+                   "rounds": {"native_s": native, "python_s": python, "unbuffered_s": unbuffered}}, out, indent=1)
 
 
 if __name__ == "__main__":

@@ -44,7 +44,7 @@ step "The matching rule, the scan and the queries over scripted devices"
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 step "Python: import time, and a count's cost above the native call"
-"$python" bench/python_bench.py --scripted-module "$scripted_module" \
+"$python" bench/python_bench.py --scripted-module "$scripted_module" --native-bench "$build"/bench/bench_discovery \
   --out "$results/python.json"
 
 step "Linux: the scan over $nodes fake nodes, the floor and the peers (umockdev, $rounds rounds)"
