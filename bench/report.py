@@ -63,7 +63,8 @@ def discovery_rows(native, python):
     for n in (1, 8, 64, 256):
         seconds, entry = native[f"scan/{n}"]
         per_device = seconds / n
-        rows.append((f"one scan (`initialize`), {n} scripted devices", duration(seconds), duration(per_device),
+        rows.append((f"one scan (`initialize`), {n} scripted device{'s' * (n > 1)}", duration(seconds),
+                     duration(per_device),
                      f"{per_device / per_device_64:.2f} × per device at 64; {entry['walks_per_call']:.0f} walk",
                      "linear in N, 1 walk: met" if n == 256 and entry["walks_per_call"] == 1 and
                      per_device / per_device_64 <= 1.25 else ""))

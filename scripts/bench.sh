@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up (scripts/setup.sh --bench), builds the benchmarks in build/bench, runs them all and prints
-# one table of the results with their ratios and targets (bench/report.py). Takes about five minutes;
+# one table of the results with their ratios and targets (bench/report.py). Takes a few minutes;
 # what each step measured stays in build/bench/results/. docs/performance.md tells what it means.
 #   scripts/bench.sh [--nodes N] [--rounds R]   fake video4linux nodes for the Linux comparison
 #                                               (64), and its rounds (3)
