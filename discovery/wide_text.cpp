@@ -178,7 +178,9 @@ void toNarrowField(char* field, std::size_t size, const OLECHAR* text) {
             }
             count = isSurrogate(c) ? static_cast<std::size_t>(-1)
                                    : std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);
-            if (count == static_cast<std::size_t>(-1)) {
+            // No bytes at all (glibc's C locale does that for the tag characters) is not a
+            // representation either.
+            if (count == static_cast<std::size_t>(-1) || count == 0) {
                 bytes[0] = '?';
                 count = 1;
                 state = std::mbstate_t{};

@@ -35,8 +35,15 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "
 stage "Python tests"
 "$python" -m pytest -q tests
 
+stage "Python tests of the module under AddressSanitizer"
+scripts/test_module_asan.sh
+
 stage "Windows build of the discovery tests, run under Wine"
 scripts/test_wine.sh build/wine
 
 stage "The Linux camera source over fake V4L2 devices (umockdev)"
 scripts/test_sysfs.sh
+
+stage "C++ tests under valgrind memcheck"; scripts/memcheck.sh build/tests
+
+stage "Fuzzing, about a minute"; scripts/fuzz.sh 20

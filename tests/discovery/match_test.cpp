@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "locale_guard.h"
 #include "match.h"
 
 namespace {
@@ -88,6 +89,22 @@ TEST(MatchDevicePath, The257thMatchTakesSlotZeroAgain) {
     EXPECT_EQ(slot, 255);
     ASSERT_TRUE(matchDevicePath(walk, ole(kTarget), false, slot));
     EXPECT_EQ(slot, 0);
+}
+
+// In a UTF-8 locale the dotless i (U+0131) upper-cases to an ASCII I and the long s (U+017F) to an
+// S: letters like these must not spell "VID_" or "PID_" in one locale and not in another.
+TEST(MatchDevicePath, TheVerdictDoesNotDependOnTheLocale) {
+    const std::u16string lookalike = u"\\\\?\\usb#v\u0131d_2560&p\u0131d_c0d6#{65e8773d}";
+    for (const char* name : {"C", "C.UTF-8"}) {
+        LocaleGuard locale(name);
+        if (!locale.ok()) continue;
+        WalkState walk{};
+        std::uint8_t slot = 0xEE;
+        EXPECT_FALSE(matchDevicePath(walk, ole(lookalike), false, slot)) << name;
+        EXPECT_EQ(text(walk.path), u"\\\\?\\USB#V\u0131D_2560&P\u0131D_C0D6#{65E8773D}") << name;
+        EXPECT_TRUE(matchDevicePath(walk, ole(kTarget), false, slot)) << name;
+        EXPECT_EQ(slot, 0) << name;
+    }
 }
 
 TEST(MatchDevicePath, TracesOnlyWhenAsked) {

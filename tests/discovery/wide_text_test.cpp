@@ -161,6 +161,10 @@ TEST_F(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
     LocaleGuard plain("C");
     toNarrowField(field, 50, ole(u"\u010Camera \u65E5"));
     EXPECT_STREQ(field, "?amera ?");
+    // The C library converts the tag characters (U+E0000 to U+E007F) to no bytes at all here; they
+    // are not represented either.
+    toNarrowField(field, 50, ole(u"a\U000E0030b\U000E007F"));
+    EXPECT_STREQ(field, "a?b?");
     toNarrowField(field, 50, nullptr);
     EXPECT_STREQ(field, "");
 }
