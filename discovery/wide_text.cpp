@@ -100,7 +100,7 @@ void upperInto(OLECHAR* destination, const OLECHAR* source, std::size_t length) 
     for (std::size_t i = 0; i < length; ++i) {
         const auto unit = static_cast<std::int16_t>(source[i]);
         seen = static_cast<std::uint16_t>(seen | static_cast<std::uint16_t>(unit));
-        const std::int16_t offset = (unit >= 'a') & (unit <= 'z') ? 'a' - 'A' : 0;
+        const std::int16_t offset = ((unit >= 'a') & (unit <= 'z')) ? 'a' - 'A' : 0;
         destination[i] = static_cast<OLECHAR>(unit - offset);
     }
     if (seen < 0x80) return;
