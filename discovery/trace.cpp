@@ -15,7 +15,8 @@ DebugOutput g_debugOutput = &toDebugger;
 
 }  // namespace
 
-void trace(const char* text) { std::printf("%s", text); }
+// fputs writes the text as printf(text) would (none holds a conversion), without parsing it.
+void trace(const char* text) { std::fputs(text, stdout); }
 
 void traceNumber(const char* format, std::int32_t value) { std::printf(format, static_cast<int>(value)); }
 

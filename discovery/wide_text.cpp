@@ -1,6 +1,7 @@
 #include "wide_text.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -74,6 +75,47 @@ void putNarrow(Sink& sink, const char* text, std::size_t limit) {
     }
 }
 
+// The units before the terminator, at most `limit`. Four at a time with one bound check, but never
+// reading a unit past the terminator: the text may end at the end of its allocation.
+std::size_t boundedLength(const OLECHAR* text, std::size_t limit) {
+    std::size_t length = 0;
+    for (; length + 4 <= limit; length += 4) {
+        if (text[length] == 0) return length;
+        if (text[length + 1] == 0) return length + 1;
+        if (text[length + 2] == 0) return length + 2;
+        if (text[length + 3] == 0) return length + 3;
+    }
+    while (length < limit && text[length] != 0) ++length;
+    return length;
+}
+
+// Upper-cases `length` units of `source` into `destination`, which is the same text or apart from
+// it. Every device path of every walk comes through here, so ASCII goes without a branch per unit
+// (the compiler does several units at once), and the locale is asked only when a unit outside ASCII
+// turns up, which device paths hardly ever hold.
+void upperInto(OLECHAR* destination, const OLECHAR* source, std::size_t length) {
+    // Sixteen-bit signed arithmetic, which vector units have: units from 0x8000 on are negative, so
+    // never taken for 'a' to 'z'.
+    std::uint16_t seen = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto unit = static_cast<std::int16_t>(source[i]);
+        seen = static_cast<std::uint16_t>(seen | static_cast<std::uint16_t>(unit));
+        const std::int16_t offset = ((unit >= 'a') & (unit <= 'z')) ? 'a' - 'A' : 0;
+        destination[i] = static_cast<OLECHAR>(unit - offset);
+    }
+    if (seen < 0x80) return;
+    for (std::size_t i = 0; i < length; ++i) {
+        const OLECHAR unit = destination[i];
+        if (unit < 0x80 || isSurrogate(unit)) continue;
+        const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
+        // Keep the unit where its upper case would not fit one unit, and where it would be ASCII
+        // (a UTF-8 locale turns the dotless i into I): no locale may spell "VID_" or "PID_".
+        if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) {
+            destination[i] = static_cast<OLECHAR>(upper);
+        }
+    }
+}
+
 }  // namespace
 
 void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source) {
@@ -85,21 +127,15 @@ void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* sourc
     destination[i] = 0;
 }
 
-void upperInPlace(OLECHAR* text) {
-    for (; *text != 0; ++text) {
-        const OLECHAR unit = *text;
-        if (unit < 0x80) {
-            if (unit >= u'a' && unit <= u'z') *text = static_cast<OLECHAR>(unit - (u'a' - u'A'));
-        } else if (!isSurrogate(unit)) {
-            const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
-            // Keep the unit where its upper case would not fit one unit, and where it would be ASCII
-            // (a UTF-8 locale turns the dotless i into I): no locale may spell "VID_" or "PID_".
-            if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) {
-                *text = static_cast<OLECHAR>(upper);
-            }
-        }
-    }
+std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* source) {
+    if (units == 0) return 0;
+    const std::size_t length = source != nullptr ? boundedLength(source, units - 1) : 0;
+    upperInto(destination, source, length);
+    destination[length] = 0;
+    return length;
 }
+
+void upperInPlace(OLECHAR* text) { upperInto(text, text, boundedLength(text, static_cast<std::size_t>(-1))); }
 
 const OLECHAR* findText(const OLECHAR* text, const OLECHAR* needle) {
     if (*needle == 0) return text;

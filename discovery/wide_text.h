@@ -18,6 +18,9 @@ void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* sourc
 // (towupper). Never changes the locale.
 void upperInPlace(OLECHAR* text);
 
+// copyTruncated and upperInPlace in one pass over the text; returns the units copied.
+std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* source);
+
 // The first occurrence of `needle` in `text`, or null.
 const OLECHAR* findText(const OLECHAR* text, const OLECHAR* needle);
 

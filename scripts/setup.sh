@@ -2,6 +2,7 @@
 # Installs what building and testing need on Debian 12, skipping what is already there:
 #   scripts/setup.sh          the build: compilers, CMake inputs, Python headers and venv
 #   scripts/setup.sh --test   the build plus every test tool
+#   scripts/setup.sh --bench  the build plus what the benchmarks run (scripts/bench.sh)
 # Then makes the virtual environment .venv with the Python packages pyproject.toml lists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,10 +10,14 @@ cd "$(dirname "$0")/.."
 packages=(g++ python3-dev python3-venv)
 # Wanted by a test stage of their own, which is skipped where they cannot be installed.
 optional=()
+extras=test
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind)
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind libbenchmark-dev)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
+elif [[ "${1:-}" == "--bench" ]]; then
+  packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
+  extras=test,bench
 fi
 
 missing=()
@@ -47,4 +52,4 @@ if [[ ! -x .venv/bin/python ]]; then
   "$python" -m venv .venv
 fi
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q ".[test]"
+.venv/bin/python -m pip install -q ".[$extras]"

@@ -25,6 +25,9 @@ stage "C++ tests"
 configure build/tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/tests --output-on-failure -j "$jobs"
 
+stage "Benchmarks build (scripts/bench.sh runs them)"
+configure build/tests -DZORVEK_BUILD_BENCHMARKS=ON
+
 stage "C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 CXX=clang++ configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZORVEK_SANITIZE=ON -DZORVEK_BUILD_MODULE=OFF
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j "$jobs"

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "locale_guard.h"
@@ -35,6 +38,63 @@ TEST(UpperInPlace, AsciiAlwaysNonAsciiByLocale) {
     copyTruncated(buffer, 32, ole(u"caméra\xD83D\xDE00"));
     upperInPlace(buffer);
     EXPECT_EQ(text(buffer), u"CAMÉRA\xD83D\xDE00");  // surrogates pass unchanged
+}
+
+TEST(CopyUpper, CopiesUpperCasedUpToTheBufferAndReadsNothingPastTheTerminator) {
+    // Every length around the steps the copy takes, each text the whole of its own allocation, so
+    // that the sanitizer build sees any read beyond it.
+    for (std::size_t length = 0; length < 13; ++length) {
+        std::vector<OLECHAR> source(length + 1, u'p');
+        source[length] = 0;
+        OLECHAR buffer[9];
+        std::fill(std::begin(buffer), std::end(buffer), u'#');
+        const std::size_t copied = copyUpper(buffer, 8, source.data());
+        EXPECT_EQ(copied, std::min<std::size_t>(length, 7)) << length;
+        EXPECT_EQ(text(buffer), std::u16string(copied, u'P')) << length;
+        EXPECT_EQ(buffer[8], u'#') << length;
+    }
+    OLECHAR one[1] = {u'#'};
+    EXPECT_EQ(copyUpper(one, 1, ole(u"abc")), 0u);
+    EXPECT_EQ(one[0], 0);
+    OLECHAR buffer[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(copyUpper(buffer, 4, nullptr), 0u);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+// The upper-casing rule one unit at a time, which the whole-text code must agree with.
+OLECHAR upperUnit(OLECHAR unit) {
+    if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<OLECHAR>(unit - 0x20) : unit;
+    if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+    const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
+    return upper >= 0x80 && upper <= 0xFFFF && !(upper >= 0xD800 && upper <= 0xDFFF) ? static_cast<OLECHAR>(upper) : unit;
+}
+
+std::size_t firstDifference(const std::u16string& a, const std::u16string& b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+}
+
+TEST(UpperInPlace, AgreesWithTheRuleForEveryUnitInPlaceAndInACopy) {
+    std::u16string all;
+    for (char32_t unit = 1; unit <= 0xFFFF; ++unit) all += static_cast<char16_t>(unit);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        LocaleGuard guard(locale);
+        if (!guard.ok()) continue;
+        std::u16string expected;
+        for (char16_t unit : all) expected += upperUnit(unit);
+        std::u16string upper = all;
+        upperInPlace(reinterpret_cast<OLECHAR*>(upper.data()));
+        EXPECT_EQ(firstDifference(upper, expected), upper.size()) << locale;
+
+        // Copies cut at every length around the blocks of units done together.
+        const std::u16string mixed = u"`az{\u00e9\u8061\u0131" + std::u16string(14, u'q');
+        for (std::size_t units = 1; units < 22; ++units) {
+            std::vector<OLECHAR> copy(units, u'#');
+            const std::size_t length = copyUpper(copy.data(), units, ole(mixed));
+            ASSERT_EQ(length, std::min(units - 1, mixed.size()));
+            for (std::size_t i = 0; i < length; ++i) EXPECT_EQ(copy[i], upperUnit(mixed[i])) << locale << " " << i;
+            EXPECT_EQ(copy[length], 0);
+        }
+    }
 }
 
 TEST(FindText, FindsTheFirstOccurrenceFromTheStart) {

@@ -1,0 +1,242 @@
+"""Prints the results of one benchmark run (scripts/bench.sh) as one Markdown table, with the ratios and
+the targets they are held to.
+
+    python bench/report.py --discovery discovery.json --python python.json [--sysfs sysfs.json]
+
+Times are medians: of Google Benchmark's repetitions, of the Python repeats, and of the rounds of the
+Linux comparisons, where every ratio is taken within one round before the median of the rounds. The
+work that only computes (matching, scripted devices, the Python call) is timed in processor time,
+which other programs on a shared machine disturb less; the Linux comparisons, which wait for the
+file system and the fake devices, in wall-clock time.
+"""
+import argparse
+import json
+import os
+import platform
+import statistics
+
+MATCH_TARGET_NS = 100
+CALL_OVERHEAD_TARGET_US = 2
+IMPORT_TARGET_MS = 5
+FLOOR_RATIO_TARGET = 1.15
+
+
+def duration(seconds):
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6)):
+        if abs(seconds) >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+def verdict(value, limit, text):
+    if value <= limit:
+        return f"{text}: met"
+    return f"{text}: missed by {100 * (value / limit - 1):.0f}%"
+
+
+def google_medians(report, clock="real_time"):
+    """run name -> (median time in seconds, by `clock`: "real_time" or "cpu_time", and the entry)."""
+    found = {}
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    for entry in report["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        name = "/".join(part for part in entry["run_name"].split("/")
+                        if part != "real_time" and not part.startswith(("iterations:", "min_time:")))
+        seconds = entry[clock] * scale[entry["time_unit"]]
+        # With repetitions the median aggregate stands for them; without, the single run does.
+        if entry.get("run_type") == "aggregate" or name not in found:
+            found[name] = (seconds, entry)
+    return found
+
+
+def discovery_rows(native, python):
+    rows = []
+    paths = [("short", "short path"), ("typical", "typical path"), ("long", "path longer than the buffer"),
+             ("no_ids", "path without IDs"), ("typical_traced", "typical path, scan's trace on")]
+    for key, text in paths:
+        seconds, entry = native[f"match/{key}"]
+        target = verdict(seconds * 1e9, MATCH_TARGET_NS, f"≤ {MATCH_TARGET_NS} ns") if key == "typical" else ""
+        rows.append((f"`matchDevicePath`, {text} ({entry['units']:.0f} units)", duration(seconds), "", "", target))
+
+    per_device_64 = native["scan/64"][0] / 64
+    for n in (1, 8, 64, 256):
+        seconds, entry = native[f"scan/{n}"]
+        per_device = seconds / n
+        rows.append((f"one scan (`initialize`), {n} scripted device{'s' * (n > 1)}", duration(seconds),
+                     duration(per_device),
+                     f"{per_device / per_device_64:.2f} × per device at 64; {entry['walks_per_call']:.0f} walk",
+                     "linear in N, 1 walk: met" if n == 256 and entry["walks_per_call"] == 1 and
+                     per_device / per_device_64 <= 1.25 else ""))
+    for n in (1, 4, 16):
+        seconds, entry = native[f"listInfo/{n}"]
+        walks = entry["walks_per_call"]
+        devices = entry["devices"]
+        rows.append((f"`getDeviceListInfo({n})`, {devices:.0f} scripted devices, 16 targets", duration(seconds),
+                     duration(seconds / (walks * devices)) + " per device walked",
+                     f"{walks:.0f} walks per call", verdict(walks, 2 * n, f"≤ {2 * n} walks")))
+
+    rows.append(("`getDeviceCount`, native, 1 scripted device (in turns with Python)",
+                 duration(python["native_count_s"]), "", "", ""))
+    overhead = python["overhead_s"]
+    rows.append(("`Zorvek.getDeviceCount(0)` from Python, same device", duration(python["count_call_s"]), "",
+                 f"{duration(overhead)} above native",
+                 verdict(overhead * 1e6, CALL_OVERHEAD_TARGET_US, f"≤ {CALL_OVERHEAD_TARGET_US} µs")))
+    rows.append(("the same with `PYTHONUNBUFFERED=1` (every trace text a write)",
+                 duration(python["count_call_unbuffered_s"]), "",
+                 f"{duration(python['unbuffered_overhead_s'])} above native", ""))
+    rows.append(("`import Zorvek` (fresh interpreter, `-X importtime`)", f"{python['import_ms']:.2f} ms", "", "",
+                 verdict(python["import_ms"], IMPORT_TARGET_MS, f"≤ {IMPORT_TARGET_MS} ms")))
+    return rows
+
+
+def listing_note(sysfs, tool):
+    listed = sysfs["listed"][tool]
+    capture = set(sysfs["capture_nodes"])
+    nodes = [entry[0] for entry in listed]
+    with_ids = sum(1 for entry in listed if entry[1] and entry[2])
+    notes = [f"lists {len(nodes)} nodes"]
+    extra = [node for node in nodes if node not in capture]
+    if extra:
+        notes.append(f"{len(extra)} of them metadata nodes")
+    missing = capture - set(nodes)
+    if missing:
+        notes.append(f"misses {len(missing)} capture nodes")
+    notes.append("with the USB IDs" if with_ids == len(nodes) else
+                 "no USB IDs" if with_ids == 0 else f"IDs for {with_ids} only")
+    notes.append(f"{sysfs['queries_per_listing'][tool]} VIDIOC_QUERYCAP")
+    return ", ".join(notes)
+
+
+def paired_times(native):
+    paired = native["scanOverFloor"][1]
+    return {"walk": paired["walk_s"], "floor": paired["floor_s"], "walk/floor": paired["ratio"],
+            "walk/floor cpu": paired["cpu_ratio"], "found": paired["targets_found"]}
+
+
+def expected_targets(nodes):
+    return (nodes // 2 + 1) // 2  # every other camera of nodes // 2, the first one included
+
+
+def found_note(rounds, sysfs):
+    found = {times["found"] for times in rounds}
+    expected = expected_targets(sysfs["nodes"])
+    return "" if found == {expected} else f" (found {sorted(found)} targets, not {expected}: ratio void)"
+
+
+def native_rows(native_result):
+    nodes = native_result["nodes"]
+    rounds = [{name: seconds for name, (seconds, _) in google_medians(r["native"]).items()} |
+              paired_times(google_medians(r["native"])) for r in native_result["rounds"]]
+
+    def median(name):
+        return statistics.median(times[name] for times in rounds)
+
+    title = f"Linux, the same {nodes} nodes as plain files (no umockdev, VIDIOC_QUERYCAP refused)"
+    rows = [(f"{title}: floor", duration(median("floor")), duration(median("floor") / nodes), "", "")]
+    for part in ("floor_device_queries", "floor_sysfs_reads"):
+        rows.append((f"… of which {part[len('floor_'):].replace('_', ' ')}, on their own", duration(median(part)),
+                     duration(median(part) / nodes), "", ""))
+    walk_over_floor = median("walk/floor")
+    rows.append((f"one scan over them, in turns with the floor{found_note(rounds, native_result)}",
+                 duration(median("walk")), duration(median("walk") / nodes), f"walk/floor {walk_over_floor:.2f}",
+                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}")))
+    rows.append(("… counting the scanning thread's processor time only", "", "",
+                 f"walk/floor {median('walk/floor cpu'):.2f}", ""))
+    # What a user waits for: a count, then the records of k cameras (two nodes each), every walk at
+    # the scan's cost per node measured above.
+    per_node = median("walk") / nodes
+    for k in (1, 2, 4):
+        walks = 1 + 2 * k
+        rows.append((f"estimate: `getDeviceCount`, then `getDeviceListInfo({k})` with {k} camera{'s' * (k > 1)}"
+                     f" ({2 * k} nodes)", duration(walks * 2 * k * per_node), "", f"{walks} walks", ""))
+    return rows
+
+
+def sysfs_rows(sysfs):
+    nodes = sysfs["nodes"]
+    rounds = []
+    for round_ in sysfs["rounds"]:
+        native = google_medians(round_["native"])
+        paired = native["scanOverFloor"][1]
+        times = {name: seconds for name, (seconds, _) in native.items()}
+        times.update(paired_times(native))
+        times.update({tool: seconds for tool, seconds in round_.items() if tool != "native"})
+        rounds.append(times)
+
+    def median(name):
+        return statistics.median(times[name] for times in rounds)
+
+    def ratio(a, b):
+        return statistics.median(times[a] / times[b] for times in rounds)
+
+    title = f"Linux, {nodes} fake nodes ({sysfs['cameras']} cameras, {sysfs['target_cameras']} targets)"
+    rows = [(f"{title}: floor, the bare reader", duration(median("floor")), duration(median("floor") / nodes),
+             "", "")]
+    for part in ("floor_device_queries", "floor_sysfs_reads"):
+        rows.append((f"… of which {part[len('floor_'):].replace('_', ' ')}, on their own", duration(median(part)),
+                     duration(median(part) / nodes), f"{ratio(part, 'floor'):.2f} of the floor", ""))
+    walk_over_floor = median("walk/floor")
+    rows.append((f"one scan (`initialize`) over the same nodes, in turns with the floor{found_note(rounds, sysfs)}",
+                 duration(median("walk")),
+                 duration(median("walk") / nodes), f"walk/floor {walk_over_floor:.2f}",
+                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}")))
+    rows.append(("… counting the scanning thread's processor time only", "", "",
+                 f"walk/floor {median('walk/floor cpu'):.2f}", ""))
+    rows.append(("`Zorvek.getDeviceCount(0)` from Python over them", duration(median("zorvek")),
+                 duration(median("zorvek") / nodes), f"{ratio('zorvek', 'walk'):.2f} × the native scan", ""))
+    for tool in ("cv2-enumerate-cameras", "linuxpy", "pyudev"):
+        rows.append((f"peer `{tool}`: {listing_note(sysfs, tool)}", duration(median(tool)),
+                     duration(median(tool) / nodes), f"walk/peer {ratio('walk', tool):.2f}", ""))
+    return rows
+
+
+def machine(load_before, load_after):
+    """One line on where the numbers come from."""
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    text = f"Machine: {len(os.sched_getaffinity(0))} CPUs ({model}), Linux {platform.release()}"
+    for when, path in (("before", load_before), ("after", load_after)):
+        if path:
+            with open(path) as file:
+                text += f"; load average {when}: {file.read().split('load average:')[1].strip()}"
+    return text + "."
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--discovery", required=True)
+    parser.add_argument("--python", required=True)
+    parser.add_argument("--sysfs")
+    parser.add_argument("--native")
+    parser.add_argument("--load-before", help="what uptime printed before the run")
+    parser.add_argument("--load-after", help="what uptime printed after it")
+    args = parser.parse_args()
+    print(machine(args.load_before, args.load_after))
+    print()
+    with open(args.discovery) as file:
+        # Processor time: on a shared machine it leaves out the time spent waiting for a core.
+        native = google_medians(json.load(file), clock="cpu_time")
+    with open(args.python) as file:
+        python = json.load(file)
+    rows = discovery_rows(native, python)
+    if args.sysfs:
+        with open(args.sysfs) as file:
+            rows += sysfs_rows(json.load(file))
+    if args.native:
+        with open(args.native) as file:
+            rows += native_rows(json.load(file))
+
+    header = ("measurement", "time", "per device", "ratio", "target")
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join(["---"] + ["--:"] * 3 + ["---"]) + "|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
+if __name__ == "__main__":
+    main()

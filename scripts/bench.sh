@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Sets up (scripts/setup.sh --bench), builds the benchmarks in build/bench, runs them all and prints
+# one table of the results with their ratios and targets (bench/report.py). Takes a few minutes;
+# what each step measured stays in build/bench/results/. docs/performance.md tells what it means.
+#   scripts/bench.sh [--nodes N] [--rounds R]   fake video4linux nodes for the Linux comparison
+#                                               (64), and its rounds (3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+nodes=64
+rounds=3
+while (($#)); do
+  case $1 in
+    --nodes) nodes=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    *) echo "usage: scripts/bench.sh [--nodes N] [--rounds R]" >&2; exit 2 ;;
+  esac
+done
+
+scripts/setup.sh --bench
+# Python as it runs by default: with PYTHONUNBUFFERED set, the C library writes every trace text of a
+# scan to standard output at once, which bench/python_bench.py measures on its own.
+unset PYTHONUNBUFFERED
+python=$PWD/.venv/bin/python
+export PATH=$PWD/.venv/bin:$PATH
+build=build/bench
+results=$build/results
+step() { printf '\n==== %s\n' "$*" >&2; }
+
+step "Building the benchmarks"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZORVEK_BUILD_BENCHMARKS=ON \
+  -DPython_EXECUTABLE="$python" -Dpybind11_DIR="$("$python" -m pybind11 --cmakedir)" >/dev/null
+cmake --build "$build" -j 2 >&2
+scripted_module=$(echo "$build"/scripted/Zorvek.*.so)
+platform_module=$(echo "$build"/module/Zorvek.*.so)
+rm -rf "$results"
+mkdir -p "$results"
+uptime >"$results/load-before.txt"
+
+# Google Benchmark's own table goes to standard error as it runs; the programs keep standard output
+# for the trace of the code under test, sent to /dev/null.
+step "The matching rule, the scan and the queries over scripted devices"
+"$build"/bench/bench_discovery --benchmark_out="$results/discovery.json" --benchmark_out_format=json \
+  --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+
+step "Python: import time, and a count's cost above the native call"
+"$python" bench/python_bench.py --scripted-module "$scripted_module" --native-bench "$build"/bench/bench_discovery \
+  --out "$results/python.json"
+
+step "Linux: the scan over $nodes fake nodes, the floor and the peers (umockdev, $rounds rounds)"
+umockdev-wrapper /usr/bin/python3 bench/sysfs_compare.py --bench-sysfs "$build"/bench/bench_sysfs \
+  --python "$python" --module "$platform_module" --nodes "$nodes" --rounds "$rounds" --out "$results/sysfs.json"
+
+step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
+"$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
+  --out "$results/native.json"
+native=()
+[[ -f $results/native.json ]] && native=(--native "$results/native.json")
+
+uptime >"$results/load-after.txt"
+step "Results"
+"$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
+  --sysfs "$results/sysfs.json" "${native[@]}" --load-before "$results/load-before.txt" \
+  --load-after "$results/load-after.txt" | tee "$results/table.md"
