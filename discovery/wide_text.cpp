@@ -89,8 +89,7 @@ std::size_t boundedLength(const OLECHAR* text, std::size_t limit) {
     return length;
 }
 
-// Upper-cases `length` units of `source` into `destination`, which is the same text or apart from
-// it. Every device path of every walk comes through here, so ASCII goes without a branch per unit
+// Upper-cases `length` units of `source` into `destination`. Every device path of every walk comes through here, so ASCII goes without a branch per unit
 // (the compiler does several units at once), and the locale is asked only when a unit outside ASCII
 // turns up, which device paths hardly ever hold.
 void upperInto(OLECHAR* destination, const OLECHAR* source, std::size_t length) {
@@ -107,25 +106,17 @@ void upperInto(OLECHAR* destination, const OLECHAR* source, std::size_t length) 
     for (std::size_t i = 0; i < length; ++i) {
         const OLECHAR unit = destination[i];
         if (unit < 0x80 || isSurrogate(unit)) continue;
-        const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
+        // wint_t is 16 bits on Windows and 32 elsewhere.
+        const auto upper = static_cast<std::uint32_t>(std::towupper(static_cast<std::wint_t>(unit)));
         // Keep the unit where its upper case would not fit one unit, and where it would be ASCII
         // (a UTF-8 locale turns the dotless i into I): no locale may spell "VID_" or "PID_".
-        if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(static_cast<char32_t>(upper))) {
+        if (upper >= 0x80 && upper <= 0xFFFF && !isSurrogate(upper)) {
             destination[i] = static_cast<OLECHAR>(upper);
         }
     }
 }
 
 }  // namespace
-
-void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source) {
-    if (units == 0) return;
-    std::size_t i = 0;
-    if (source != nullptr) {
-        for (; i + 1 < units && source[i] != 0; ++i) destination[i] = source[i];
-    }
-    destination[i] = 0;
-}
 
 std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* source) {
     if (units == 0) return 0;
@@ -134,8 +125,6 @@ std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* so
     destination[length] = 0;
     return length;
 }
-
-void upperInPlace(OLECHAR* text) { upperInto(text, text, boundedLength(text, static_cast<std::size_t>(-1))); }
 
 const OLECHAR* findText(const OLECHAR* text, const OLECHAR* needle) {
     if (*needle == 0) return text;

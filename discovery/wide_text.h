@@ -9,16 +9,10 @@
 #include "platform.h"
 
 // Copies `source` up to its terminator, at most `units` - 1 units of it, and always terminates:
-// what a byte-bounded "%s" format into a buffer of `units` units gives. A null source copies as
-// empty.
-void copyTruncated(OLECHAR* destination, std::size_t units, const OLECHAR* source);
-
-// Upper-cases in place. ASCII letters always map to ASCII and nothing else becomes ASCII, so that
-// matching on IDs does not depend on the locale; other letters follow the current C locale
-// (towupper). Never changes the locale.
-void upperInPlace(OLECHAR* text);
-
-// copyTruncated and upperInPlace in one pass over the text; returns the units copied.
+// what a byte-bounded "%s" format into a buffer of `units` units gives (a null source copies as
+// empty). Upper-cases as it copies: ASCII letters always map to ASCII and nothing else becomes
+// ASCII, so that matching on IDs does not depend on the locale; other letters follow the current
+// C locale (towupper). Never changes the locale. Returns the units copied.
 std::size_t copyUpper(OLECHAR* destination, std::size_t units, const OLECHAR* source);
 
 // The first occurrence of `needle` in `text`, or null.

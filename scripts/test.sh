@@ -44,9 +44,11 @@ scripts/test_wine.sh build/wine
 stage "The Linux camera source over fake V4L2 devices (umockdev)"
 scripts/test_sysfs.sh
 
-stage "C++ tests under valgrind memcheck"; scripts/memcheck.sh build/tests
+stage "C++ tests under valgrind memcheck"
+scripts/memcheck.sh build/tests
 
-stage "Fuzzing, about a minute"; scripts/fuzz.sh 20
+stage "Fuzzing, about a minute"
+scripts/fuzz.sh 20
 
 stage "pip wheel and pip install into a fresh virtual environment"
 scripts/check_install.sh

@@ -14,29 +14,27 @@ namespace {
 
 std::u16string text(const OLECHAR* units) { return reinterpret_cast<const char16_t*>(units); }
 
-TEST(CopyTruncated, KeepsAtMostOneUnitLessThanTheBufferAndTerminates) {
+TEST(CopyUpper, KeepsAtMostOneUnitLessThanTheBufferAndTerminates) {
     OLECHAR buffer[260];
     const std::u16string longPath(300, u'x');
-    copyTruncated(buffer, 260, ole(longPath));
-    EXPECT_EQ(text(buffer), std::u16string(259, u'x'));
+    EXPECT_EQ(copyUpper(buffer, 260, ole(longPath)), 259u);
+    EXPECT_EQ(text(buffer), std::u16string(259, u'X'));
 
-    copyTruncated(buffer, 260, ole(u"short"));
-    EXPECT_EQ(text(buffer), u"short");
+    copyUpper(buffer, 260, ole(u"short"));
+    EXPECT_EQ(text(buffer), u"SHORT");
 
-    copyTruncated(buffer, 260, nullptr);
+    copyUpper(buffer, 260, nullptr);
     EXPECT_EQ(text(buffer), u"");
 }
 
-TEST(UpperInPlace, AsciiAlwaysNonAsciiByLocale) {
+TEST(CopyUpper, AsciiAlwaysNonAsciiByLocale) {
     OLECHAR buffer[32];
-    copyTruncated(buffer, 32, ole(u"vid_2560&pid_c0d6 z{}"));
-    upperInPlace(buffer);
+    copyUpper(buffer, 32, ole(u"vid_2560&pid_c0d6 z{}"));
     EXPECT_EQ(text(buffer), u"VID_2560&PID_C0D6 Z{}");
 
     LocaleGuard utf8("C.UTF-8");
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
-    copyTruncated(buffer, 32, ole(u"caméra\xD83D\xDE00"));
-    upperInPlace(buffer);
+    copyUpper(buffer, 32, ole(u"caméra\xD83D\xDE00"));
     EXPECT_EQ(text(buffer), u"CAMÉRA\xD83D\xDE00");  // surrogates pass unchanged
 }
 
@@ -73,7 +71,7 @@ std::size_t firstDifference(const std::u16string& a, const std::u16string& b) {
     return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
 }
 
-TEST(UpperInPlace, AgreesWithTheRuleForEveryUnitInPlaceAndInACopy) {
+TEST(CopyUpper, AgreesWithTheRuleForEveryUnitAndEveryCut) {
     std::u16string all;
     for (char32_t unit = 1; unit <= 0xFFFF; ++unit) all += static_cast<char16_t>(unit);
     for (const char* locale : {"C", "C.UTF-8"}) {
@@ -81,8 +79,9 @@ TEST(UpperInPlace, AgreesWithTheRuleForEveryUnitInPlaceAndInACopy) {
         if (!guard.ok()) continue;
         std::u16string expected;
         for (char16_t unit : all) expected += upperUnit(unit);
-        std::u16string upper = all;
-        upperInPlace(reinterpret_cast<OLECHAR*>(upper.data()));
+        std::u16string upper(all.size() + 1, u'#');
+        copyUpper(reinterpret_cast<OLECHAR*>(upper.data()), upper.size(), ole(all));
+        upper.pop_back();
         EXPECT_EQ(firstDifference(upper, expected), upper.size()) << locale;
 
         // Copies cut at every length around the blocks of units done together.
