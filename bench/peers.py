@@ -51,9 +51,9 @@ def pyudev():
 
 
 def zorvek(module_path):
-    spec = importlib.util.spec_from_file_location("Zorvek", module_path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("Zorvek", module_path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     # The scan writes its trace to standard output: to /dev/null, as in the native benchmarks.
     sys.stdout.flush()
     devnull = os.open(os.devnull, os.O_WRONLY)

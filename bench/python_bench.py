@@ -45,9 +45,9 @@ def import_milliseconds(python, runs):
 
 
 def load_scripted(path):
-    spec = importlib.util.spec_from_file_location("Zorvek", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("Zorvek", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
