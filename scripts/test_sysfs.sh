@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # The Linux sysfs device source, through the shipped module (.venv), over fake V4L2 devices under
-# umockdev. Run by scripts/test.sh after its C++ stage, which builds the tests' record type into
-# build/tests/sysfs_records.
+# umockdev, with the records module installed beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,5 +10,4 @@ if ! command -v umockdev-wrapper >/dev/null ||
   exit 0
 fi
 
-ZORVEK_SHIPPED_PYTHON=$PWD/.venv/bin/python ZORVEK_SYSFS_RECORDS=$PWD/build/tests/sysfs_records \
-  umockdev-wrapper /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/standin/sysfs
+ZORVEK_SHIPPED_PYTHON=$PWD/.venv/bin/python umockdev-wrapper /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/standin/sysfs

@@ -78,7 +78,7 @@ def _node_block(parent, parent_name, node):
     return "\n".join(lines)
 
 
-def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"See3CAM", interface=0):
+def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0):
     """A UVC camera at `port` (e.g. "1-2.4"), its nodes under one interface. IDs are written as
     given; `product` is the USB product string's bytes (None: the device has none)."""
     bus, chain = port.split("-", 1)

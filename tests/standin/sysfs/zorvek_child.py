@@ -2,8 +2,8 @@
 on stdin ("count" or "info <index>"), one JSON answer per line: the result, the trace the call
 wrote on standard output, and for "info" the record's four fields in hex.
 
-Arguments: folders to put first on sys.path (where sysfs_records is, and Zorvek when the
-interpreter is not the one it was installed into). The environment is inherited untouched: the
+Arguments: folders to put first on sys.path (where Zorvek and zorvek_records are, when the
+interpreter is not the one they were installed into). The environment is inherited untouched: the
 testbed's redirection lives in it.
 """
 import ctypes
@@ -16,7 +16,7 @@ import tempfile
 sys.path[:0] = sys.argv[1:]
 locale.setlocale(locale.LC_ALL, "C.UTF-8")
 
-import sysfs_records  # noqa: E402  (registers DeviceInfo before the module is called)
+import zorvek_records  # noqa: E402  (registers DeviceInfo before the module is called)
 import Zorvek  # noqa: E402
 
 libc = ctypes.CDLL(None)
@@ -40,8 +40,10 @@ for line in sys.stdin:
         found, trace = traced(lambda: Zorvek.getDeviceCount(0))
         answer = {"result": found, "trace": trace}
     else:
-        record = sysfs_records.DeviceInfo()
+        record = zorvek_records.DeviceInfo()
         found, trace = traced(lambda: Zorvek.getDeviceInfo(int(argument[0]), record))
-        answer = {"result": found, "trace": trace, "fields": [f.hex() for f in record.fields()]}
+        raw = record[0].raw
+        fields = (raw[0:50], raw[50:55], raw[55:60], raw[60:610])
+        answer = {"result": found, "trace": trace, "fields": [f.hex() for f in fields]}
     answers.write(json.dumps(answer) + "\n")
     answers.flush()
