@@ -55,8 +55,8 @@ def count_call_seconds(module_path, repeats):
     """Seconds per Zorvek.getDeviceCount(0) over one scripted target camera: medians of `repeats`."""
     zorvek = load_scripted(module_path)
     script = ctypes.CDLL(module_path)
-    script.standin_script_reset(0, 0, 0)
-    script.standin_script_add_device(TARGET_PATH.encode(), b"Target Camera", 0, 0, 0, LAST_WALK)
+    script.scripted_reset(0, 0, 0)
+    script.scripted_add_device(TARGET_PATH.encode(), b"Target Camera", 0, 0, 0, LAST_WALK)
     if not zorvek.getDeviceCount(0):
         raise SystemExit("python_bench: the scripted camera was not found")
     # Processor time, as the native benchmark reports it.

@@ -22,7 +22,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "standin", "sysfs"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "linux"))
 # The fake V4L2 devices of the Linux source's own tests: the same sysfs layout and QUERYCAP answers.
 from fake_v4l2 import Bench, capture_node, metadata_node, usb_camera  # noqa: E402
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # What a newcomer does: builds the wheel with `pip wheel .`, installs the project with `pip install .`
-# into a fresh virtual environment, lists the cameras from there with `python -m zorvekcam --json`,
-# and type-checks a small user script against the installed type stubs with `mypy --strict`.
+# into a fresh virtual environment that already holds a pybind11 of another series (as many do),
+# lists the cameras from there with `python -m zorvekcam --json`, and type-checks a small user script
+# against the installed type stubs with `mypy --strict`. Also checks that each installed extension
+# exports its PyInit_ function and nothing else, and that a plain CMake build that finds only that
+# other pybind11 stops at configure time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -18,8 +21,28 @@ expected="zorvek-$version-cp311-cp311-linux_$(uname -m).whl"
 echo "check_install: pip wheel . gave $wheel"
 
 "$python" -m venv "$work/venv"
-"$work/venv/bin/python" -m pip install -q .
 fresh=$work/venv/bin/python
+"$fresh" -m pip install -q 'pybind11==3.1.0'
+"$fresh" -m pip install -q .
+echo "check_install: pip install . beside pybind11 3.1.0 succeeded"
+
+site=$("$fresh" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
+for extension in "$site"/*.so "$site"/zorvekcam/*.so; do
+  [[ -e $extension ]] || continue
+  exported=$(nm -D --defined-only "$extension" | awk '{ print $3 }')
+  [[ $exported == PyInit_* && $(wc -l <<<"$exported") -eq 1 ]] ||
+    { echo "check_install: $extension exports more than its PyInit_ function:" >&2; echo "$exported" >&2; exit 1; }
+done
+echo "check_install: each installed extension exports its PyInit_ function only"
+
+if cmake -S . -B "$work/cmake-pybind11-3" -G Ninja -DPython_EXECUTABLE="$fresh" \
+  -Dpybind11_DIR="$("$fresh" -m pybind11 --cmakedir)" >"$work/cmake-pybind11-3.log" 2>&1 ||
+  ! grep -q "needs pybind11 2.11" "$work/cmake-pybind11-3.log"; then
+  cat "$work/cmake-pybind11-3.log" >&2
+  echo "check_install: configuring against pybind11 3 did not stop with the message" >&2
+  exit 1
+fi
+echo "check_install: a CMake build that finds only pybind11 3 stops at configure time"
 
 # From another directory, so that nothing of the source tree can be imported instead.
 cd "$work/elsewhere"
@@ -38,5 +61,8 @@ assert zorvekcam.__version__ == version, (zorvekcam.__version__, version)
 assert "site-packages" in zorvekcam.__file__, zorvekcam.__file__
 print(f"check_install: python -m zorvekcam --json listed {len(listing)} camera(s), exit status {status}")
 PY
+# Built against pybind11 2.11: the records module's registered class is the module's record type
+# (the trace goes nowhere).
+"$fresh" -c 'import Zorvek, zorvek_records; Zorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))' >/dev/null
 "$python" -m mypy --strict --no-incremental --python-executable "$fresh" -p zorvekcam
 "$python" -m mypy --strict --no-incremental --python-executable "$fresh" "$project/tests/zorvekcam/typed_user.py"

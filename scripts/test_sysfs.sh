@@ -10,4 +10,4 @@ if ! command -v umockdev-wrapper >/dev/null ||
   exit 0
 fi
 
-ZORVEK_SHIPPED_PYTHON=$PWD/.venv/bin/python umockdev-wrapper /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/standin/sysfs
+ZORVEK_SHIPPED_PYTHON=$PWD/.venv/bin/python umockdev-wrapper /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/linux

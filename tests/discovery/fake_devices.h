@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "platform.h"
 #include "scan.h"
 
 inline const std::u16string kTargetPath =
@@ -38,12 +39,19 @@ void plug(const std::vector<Device>& devices);
 void unplug(std::size_t position);
 // Unplugs every device.
 void clear();
-// The COM apartment mode (a COINIT_ value) that the calling thread's first CoInitializeEx asked
-// for, or -1 when it has none.
-int apartmentMode();
 // Checks, after a test, that nothing the calls obtained from COM outlived them (where the platform
 // can tell).
 void expectNothingHeld();
+
+// The calling thread's COM apartment mode (a COINIT_ value), or -1 when it has none.
+inline int apartmentMode() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (CoGetApartmentType(&type, &qualifier) != S_OK) return -1;
+    if (type == APTTYPE_STA || type == APTTYPE_MAINSTA) return COINIT_APARTMENTTHREADED;
+    if (type == APTTYPE_MTA) return COINIT_MULTITHREADED;
+    return -1;
+}
 
 }  // namespace fake
 

@@ -84,15 +84,6 @@ void clear() {
     g_keys.clear();
 }
 
-int apartmentMode() {
-    APTTYPE type;
-    APTTYPEQUALIFIER qualifier;
-    if (CoGetApartmentType(&type, &qualifier) != S_OK) return -1;
-    if (type == APTTYPE_STA || type == APTTYPE_MAINSTA) return COINIT_APARTMENTTHREADED;
-    if (type == APTTYPE_MTA) return COINIT_MULTITHREADED;
-    return -1;
-}
-
 // Windows keeps no count of the references we could check.
 void expectNothingHeld() {}
 

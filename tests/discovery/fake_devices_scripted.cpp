@@ -3,7 +3,7 @@
 
 #include "fake_devices.h"
 #include "scripted_source.h"
-#include "standin_counters.h"
+#include "com_tally.h"
 
 namespace fake {
 
@@ -37,11 +37,9 @@ void unplug(std::size_t position) {
 
 void clear() { plug({}); }
 
-int apartmentMode() { return standin::apartmentMode(); }
-
 void expectNothingHeld() {
-    EXPECT_EQ(standin::liveReferences(), 0) << "a COM reference outlived the call";
-    EXPECT_EQ(standin::liveBstrs(), 0) << "a BSTR outlived the call";
+    EXPECT_EQ(comtally::liveReferences(), 0) << "a COM reference outlived the call";
+    EXPECT_EQ(comtally::liveBstrs(), 0) << "a BSTR outlived the call";
 }
 
 }  // namespace fake

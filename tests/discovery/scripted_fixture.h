@@ -11,7 +11,7 @@
 #include "fake_devices.h"
 #include "scan.h"
 #include "scripted_source.h"
-#include "standin_counters.h"
+#include "com_tally.h"
 
 inline scripted::Device scriptedDevice(std::u16string path, std::u16string name) {
     scripted::Device d;

@@ -37,13 +37,14 @@ import json
 import os
 import runpy
 import sys
-import tempfile
 from pathlib import Path
 from typing import Iterator, Sequence
 
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+from capture import Captured, stdout_captured  # noqa: E402
 SCRIPTED_DIR = Path(os.environ.get("ZORVEK_SCRIPTED_DIR") or ROOT / "build" / "tests" / "scripted").resolve()
 
 S_OK = 0
@@ -116,38 +117,6 @@ def missing_reason() -> str | None:
     return None
 
 
-class Capture:
-    """Everything written to file descriptor 1 while active, C stdio's buffer included."""
-
-    text: str = ""
-
-    @contextlib.contextmanager
-    def active(self) -> Iterator[Capture]:
-        sys.stdout.flush()
-        _flush_c_stdout()
-        saved = os.dup(1)
-        with tempfile.TemporaryFile() as sink:
-            os.dup2(sink.fileno(), 1)
-            try:
-                yield self
-            finally:
-                _flush_c_stdout()
-                os.dup2(saved, 1)
-                os.close(saved)
-                sink.seek(0)
-                self.text = sink.read().decode("utf-8", "surrogateescape")
-
-
-_libc: ctypes.CDLL | None = None
-
-
-def _flush_c_stdout() -> None:
-    global _libc
-    if _libc is None:
-        _libc = ctypes.CDLL(None)
-    _libc.fflush(None)
-
-
 class ScriptedDevices:
     """The test build imported into this process, and the control of its devices."""
 
@@ -165,11 +134,11 @@ class ScriptedDevices:
                 raise RuntimeError(f"{module.__name__} was imported from {module.__file__} before the test build")
         self._library = ctypes.CDLL(self.Zorvek.__file__)
         lib = self._library
-        lib.standin_script_reset.argtypes = [ctypes.c_int] * 3
-        lib.standin_script_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
-        lib.standin_script_walks.restype = ctypes.c_int
-        lib.standin_live_references.restype = ctypes.c_long
-        lib.standin_live_bstrs.restype = ctypes.c_long
+        lib.scripted_reset.argtypes = [ctypes.c_int] * 3
+        lib.scripted_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
+        lib.scripted_walks.restype = ctypes.c_int
+        lib.scripted_live_references.restype = ctypes.c_long
+        lib.scripted_live_bstrs.restype = ctypes.c_long
         self.devices: tuple[Device, ...] = ()
 
     def probe(self):
@@ -184,9 +153,9 @@ class ScriptedDevices:
         fail_from_walk: int = 0,
     ) -> None:
         """Replaces the script: these devices, in enumeration order, and the walk count from 0."""
-        self._library.standin_script_reset(create_result, category_result, fail_from_walk)
+        self._library.scripted_reset(create_result, category_result, fail_from_walk)
         for d in devices:
-            self._library.standin_script_add_device(
+            self._library.scripted_add_device(
                 None if d.path is None else d.path.encode(),
                 None if d.name is None else d.name.encode(),
                 d.bind_result,
@@ -198,17 +167,17 @@ class ScriptedDevices:
 
     def walks(self) -> int:
         """Walks over the devices (scans and record walks) since the script was set."""
-        return self._library.standin_script_walks()
+        return self._library.scripted_walks()
 
     def live_references(self) -> int:
-        return self._library.standin_live_references()
+        return self._library.scripted_live_references()
 
     def live_bstrs(self) -> int:
-        return self._library.standin_live_bstrs()
+        return self._library.scripted_live_bstrs()
 
-    def capture(self) -> contextlib.AbstractContextManager[Capture]:
+    def capture(self) -> contextlib.AbstractContextManager[Captured]:
         """``with devices.capture() as out: ...``, then ``out.text`` is the trace."""
-        return Capture().active()
+        return stdout_captured()
 
     def traced(self, function, *args):
         """(result, trace) of one call."""

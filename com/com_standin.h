@@ -83,6 +83,10 @@ constexpr DWORD COINIT_MULTITHREADED = 0;
 constexpr DWORD COINIT_APARTMENTTHREADED = 2;
 constexpr DWORD CLSCTX_INPROC_SERVER = 1;
 constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
+constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
+
+enum APTTYPE { APTTYPE_CURRENT = -1, APTTYPE_STA = 0, APTTYPE_MTA = 1, APTTYPE_NA = 2, APTTYPE_MAINSTA = 3 };
+enum APTTYPEQUALIFIER { APTTYPEQUALIFIER_NONE = 0 };
 
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
@@ -93,7 +97,13 @@ protected:
     ~IUnknown() = default;
 };
 
+// Per thread, as in COM: the first successful call sets the apartment's mode, every successful one
+// (S_OK or S_FALSE) is undone by one CoUninitialize, and a call asking for the other mode gets
+// RPC_E_CHANGED_MODE.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+void CoUninitialize();
+// The calling thread's apartment; CO_E_NOTINITIALIZED when it has none.
+HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
 
 struct IBindCtx;

@@ -13,8 +13,18 @@
 
 #include "com_standin.h"
 #include "device_source.h"
-#include "standin_counters.h"
 #include "utf16.h"
+
+// Test builds keep a tally of every reference and BSTR handed out, so that a missing Release shows
+// up; the shipped stand-in keeps none.
+#if defined(ZORVEK_COM_TALLY)
+#include "com_tally.h"
+#else
+namespace comtally {
+inline void references(long) {}
+inline void bstrs(long) {}
+}  // namespace comtally
+#endif
 
 const CLSID CLSID_SystemDeviceEnum = {0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 const CLSID CLSID_VideoInputDeviceCategory = {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
@@ -28,17 +38,17 @@ bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeo
 
 namespace {
 
-std::atomic<long> g_liveReferences{0};
-std::atomic<long> g_liveBstrs{0};
 thread_local DWORD t_lastError = 0;
-thread_local int t_coInitializeCalls = 0;
+// The calling thread's apartment: the mode its first successful CoInitializeEx asked for, and how
+// many successful calls are not yet matched by CoUninitialize. It ends when that count is 0.
 thread_local int t_apartmentMode = -1;
+thread_local int t_apartmentDepth = 0;
 
 // IUnknown for one interface: a count starting at 1 for the creator, deleted at 0.
 template <class Interface>
 class Object : public Interface {
 public:
-    Object() { ++g_liveReferences; }
+    Object() { comtally::references(+1); }
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
@@ -53,11 +63,11 @@ public:
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override {
-        ++g_liveReferences;
+        comtally::references(+1);
         return ++references_;
     }
     ULONG STDMETHODCALLTYPE Release() override {
-        --g_liveReferences;
+        comtally::references(-1);
         const ULONG left = --references_;
         if (left == 0) delete this;
         return left;
@@ -199,7 +209,7 @@ BSTR SysAllocStringLen(const OLECHAR* text, unsigned int length) {
     if (text != nullptr) std::memcpy(units, text, length * sizeof(OLECHAR));
     else std::memset(units, 0, length * sizeof(OLECHAR));
     units[length] = 0;
-    ++g_liveBstrs;
+    comtally::bstrs(+1);
     return units;
 }
 
@@ -212,7 +222,7 @@ BSTR SysAllocString(const OLECHAR* text) {
 
 void SysFreeString(BSTR text) {
     if (text == nullptr) return;
-    --g_liveBstrs;
+    comtally::bstrs(-1);
     std::free(reinterpret_cast<BstrHeader*>(text) - 1);
 }
 
@@ -222,13 +232,33 @@ unsigned int SysStringLen(BSTR text) {
 }
 
 HRESULT CoInitializeEx(void*, DWORD coInit) {
-    // The first call on a thread fixes its mode; later calls answer as COM does.
-    ++t_coInitializeCalls;
-    if (t_apartmentMode < 0) {
-        t_apartmentMode = static_cast<int>(coInit);
+    // The first call on a thread fixes its mode; later calls answer as COM does, and a call that
+    // succeeds (S_OK or S_FALSE) must be matched by a CoUninitialize.
+    // Only the apartment bit decides the mode; the other COINIT_ values are hints.
+    const int mode = static_cast<int>(coInit & COINIT_APARTMENTTHREADED);
+    if (t_apartmentDepth == 0) {
+        t_apartmentMode = mode;
+        t_apartmentDepth = 1;
         return S_OK;
     }
-    return t_apartmentMode == static_cast<int>(coInit) ? S_FALSE : RPC_E_CHANGED_MODE;
+    if (t_apartmentMode != mode) return RPC_E_CHANGED_MODE;
+    ++t_apartmentDepth;
+    return S_FALSE;
+}
+
+void CoUninitialize() {
+    if (t_apartmentDepth > 0 && --t_apartmentDepth == 0) t_apartmentMode = -1;
+}
+
+HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier) {
+    if (type == nullptr || qualifier == nullptr) return E_INVALIDARG;
+    *qualifier = APTTYPEQUALIFIER_NONE;
+    if (t_apartmentDepth == 0) {
+        *type = APTTYPE_CURRENT;
+        return CO_E_NOTINITIALIZED;
+    }
+    *type = t_apartmentMode == static_cast<int>(COINIT_MULTITHREADED) ? APTTYPE_MTA : APTTYPE_STA;
+    return S_OK;
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** object) {
@@ -250,10 +280,3 @@ void OutputDebugStringW(LPCWSTR text) {
     if (text == nullptr) return;
     syslog(LOG_DEBUG, "%s", standin::utf16ToUtf8(text).c_str());
 }
-
-namespace standin {
-long liveReferences() { return g_liveReferences.load(); }
-long liveBstrs() { return g_liveBstrs.load(); }
-int coInitializeCalls() { return t_coInitializeCalls; }
-int apartmentMode() { return t_apartmentMode; }
-}  // namespace standin

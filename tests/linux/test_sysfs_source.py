@@ -243,6 +243,18 @@ def test_ids_match_in_either_case(devices, shipped):
     assert text(records[2].friendly_name) == b"UVC Camera (2560:c0d6)"
 
 
+def test_no_target_from_malformed_ids_or_a_parent_named_like_one(devices, shipped):
+    # Only four hex digits of the USB device's own idVendor and idProduct make a target's path.
+    devices.plug(usb_camera("1-1", [capture_node(0)], vendor="25601"))
+    devices.plug(usb_camera("1-2", [capture_node(1)], vendor="2560zz"))
+    devices.plug(usb_camera("1-3", [capture_node(2)], product_id="c0d6 1"))
+    devices.plug(platform_node(3, parent="vid_2560&pid_c0d6"))
+    devices.plug(usb_camera("1-4", [capture_node(4)]))
+    assert shipped.count() == (True, scan_trace("platform", "platform", "platform", "platform", "target"))
+    found, _, record = shipped.info(0)
+    assert found and text(record.device_path) == usb_path("1-4", 4)
+
+
 def test_the_package_lists_each_camera_with_the_node_to_open(devices):
     # `python -m zorvekcam` as installed: the node it names is the one the camera's path ends in.
     devices.plug(usb_camera("1-2.4", [capture_node(3), metadata_node(4)], product=b"Test Camera"))

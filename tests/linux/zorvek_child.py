@@ -6,32 +6,27 @@ Arguments: folders to put first on sys.path (where Zorvek and zorvek_records are
 interpreter is not the one they were installed into). The environment is inherited untouched: the
 testbed's redirection lives in it.
 """
-import ctypes
 import json
 import locale
 import os
 import sys
-import tempfile
+from pathlib import Path
 
-sys.path[:0] = sys.argv[1:]
+sys.path[:0] = [*sys.argv[1:], str(Path(__file__).resolve().parents[1] / "support")]
 locale.setlocale(locale.LC_ALL, "C.UTF-8")
 
 import zorvek_records  # noqa: E402  (registers DeviceInfo before the module is called)
 import Zorvek  # noqa: E402
+from capture import stdout_captured  # noqa: E402
 
-libc = ctypes.CDLL(None)
+# The answers go to a copy of standard output, which the calls' captures leave alone.
 answers = os.fdopen(os.dup(1), "w")
-# The module's trace goes to a file, read back call by call.
-trace_file = tempfile.TemporaryFile()
-os.dup2(trace_file.fileno(), 1)
 
 
 def traced(call):
-    start = os.lseek(1, 0, os.SEEK_CUR)
-    result = call()
-    libc.fflush(None)
-    end = os.lseek(1, 0, os.SEEK_CUR)
-    return result, os.pread(1, end - start, start).decode("utf-8", "replace")
+    with stdout_captured() as out:
+        result = call()
+    return result, out.text
 
 
 for line in sys.stdin:

@@ -5,15 +5,15 @@
 
 #include "com_standin.h"
 #include "scripted_source.h"
-#include "standin_counters.h"
+#include "com_tally.h"
 
 namespace {
 
 class StandIn : public ::testing::Test {
 protected:
     void TearDown() override {
-        EXPECT_EQ(standin::liveReferences(), 0);
-        EXPECT_EQ(standin::liveBstrs(), 0);
+        EXPECT_EQ(comtally::liveReferences(), 0);
+        EXPECT_EQ(comtally::liveBstrs(), 0);
         scripted::setScript({});
     }
     static void script(int devices) {
@@ -48,7 +48,7 @@ TEST_F(StandIn, EnumeratesInOrderAndCountsEveryReference) {
     ASSERT_EQ(category->Clone(&copy), S_OK);
     EXPECT_EQ(category->Next(2, rest, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 1u);
-    EXPECT_EQ(standin::liveReferences(), 2 + 3);  // two enumerators, three monikers handed out
+    EXPECT_EQ(comtally::liveReferences(), 2 + 3);  // two enumerators, three monikers handed out
 
     IPropertyBag* bag = nullptr;
     ASSERT_EQ(rest[0]->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
@@ -58,7 +58,7 @@ TEST_F(StandIn, EnumeratesInOrderAndCountsEveryReference) {
     EXPECT_EQ(bag->Read(u"DevicePath", &value, nullptr), S_OK);
     EXPECT_EQ(std::u16string(value.bstrVal), u"path2");
     EXPECT_EQ(SysStringLen(value.bstrVal), 5u);
-    EXPECT_EQ(standin::liveBstrs(), 1);
+    EXPECT_EQ(comtally::liveBstrs(), 1);
     EXPECT_EQ(bag->Read(u"FriendlyName", &value, nullptr), HRESULT_FILE_NOT_FOUND);
     VariantClear(&value);
     bag->Release();

@@ -38,11 +38,16 @@ int walks();
 
 // The same control for tests that load a build of the module over this source through a foreign
 // function interface. Text is UTF-8; a null pointer leaves that property unreadable.
+#if defined(__GNUC__)
+#define SCRIPTED_EXPORT __attribute__((visibility("default")))
+#else
+#define SCRIPTED_EXPORT
+#endif
 extern "C" {
-void standin_script_reset(int create_result, int category_result, int fail_from_walk);
-void standin_script_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
+SCRIPTED_EXPORT void scripted_reset(int create_result, int category_result, int fail_from_walk);
+SCRIPTED_EXPORT void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
                                int first_walk, int last_walk);
-int standin_script_walks();
-long standin_live_references();
-long standin_live_bstrs();
+SCRIPTED_EXPORT int scripted_walks();
+SCRIPTED_EXPORT long scripted_live_references();
+SCRIPTED_EXPORT long scripted_live_bstrs();
 }

@@ -35,7 +35,9 @@ bool capturesVideo(std::uint32_t capabilities, std::uint32_t deviceCaps);
 
 // "DevicePath" as a Windows capture device's interface path, with the node's name as its last
 // part so that the caller can open /dev/<node>. `vendor` and `product` are the USB device's idVendor
-// and idProduct text; nodes outside USB get a path of the same build that names no IDs.
+// and idProduct text, named in the path only when each is exactly four hex digits. Other nodes,
+// those outside USB and those of a USB device with malformed IDs, get a path of the same build that
+// names no IDs, and carries no "vid_" or "pid_" whatever their parent is called.
 std::string devicePath(const Placement& where, std::string_view vendor, std::string_view product,
                        std::string_view node);
 

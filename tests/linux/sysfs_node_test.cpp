@@ -2,6 +2,10 @@
 
 #include <linux/videodev2.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "sysfs_node.h"
 
 namespace {
@@ -91,6 +95,22 @@ TEST(DevicePath, NamesNoIdsOutsideUsb) {
     const std::string path = sysfs::devicePath(sysfs::place("../../devices/platform/vivid.0/video4linux/video2"),
                                                "2560", "c0d6", "video2");
     EXPECT_EQ(path, std::string(R"(\\?\video4linux#vivid.0#)") + kGuid + R"(\video2)");
+}
+
+TEST(DevicePath, NamesIdsOnlyWhenEachIsFourHexDigits) {
+    const sysfs::Placement camera = sysfs::place(kCameraLink);
+    const std::string idLess = std::string(R"(\\?\usb#1-2.4#)") + kGuid + R"(\video0)";
+    const std::vector<std::pair<std::string, std::string>> malformed = {
+        {"25601", "c0d6"}, {"2560zz", "c0d6"}, {"2560", "c0d"}, {"2560", ""}, {"256 ", "c0d6"}, {"2560", "c0d6\n"}};
+    for (const auto& [vendor, product] : malformed) {
+        EXPECT_EQ(sysfs::devicePath(camera, vendor, product, "video0"), idLess) << vendor << ":" << product;
+    }
+}
+
+TEST(DevicePath, NoParentNameSpellsIdsOutsideUsb) {
+    const std::string path = sysfs::devicePath(
+        sysfs::place("../../devices/platform/vid_2560&pid_c0d6#x\\y/video4linux/video2"), "2560", "c0d6", "video2");
+    EXPECT_EQ(path, std::string(R"(\\?\video4linux#vid-2560-pid-c0d6-x-y#)") + kGuid + R"(\video2)");
 }
 
 TEST(AttributeValue, DropsTheKernelsNewlineOnly) {

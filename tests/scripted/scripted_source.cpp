@@ -4,7 +4,7 @@
 
 #include "device_source.h"
 #include "scripted_source.h"
-#include "standin_counters.h"
+#include "com_tally.h"
 #include "utf16.h"
 
 namespace {
@@ -77,7 +77,7 @@ HRESULT readProperty(const std::string& id, const std::u16string& name, std::u16
 
 extern "C" {
 
-void standin_script_reset(int create_result, int category_result, int fail_from_walk) {
+void scripted_reset(int create_result, int category_result, int fail_from_walk) {
     scripted::Script script;
     script.failFromWalk = fail_from_walk;
     script.createResult = create_result;
@@ -85,7 +85,7 @@ void standin_script_reset(int create_result, int category_result, int fail_from_
     scripted::setScript(std::move(script));
 }
 
-void standin_script_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
+void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
                                int first_walk, int last_walk) {
     scripted::Device device;
     if (path != nullptr) device.path = standin::utf8ToUtf16(path);
@@ -98,8 +98,8 @@ void standin_script_add_device(const char* path, const char* name, int bind_resu
     g_script.devices.push_back(std::move(device));
 }
 
-int standin_script_walks() { return scripted::walks(); }
-long standin_live_references() { return standin::liveReferences(); }
-long standin_live_bstrs() { return standin::liveBstrs(); }
+int scripted_walks() { return scripted::walks(); }
+long scripted_live_references() { return comtally::liveReferences(); }
+long scripted_live_bstrs() { return comtally::liveBstrs(); }
 
 }

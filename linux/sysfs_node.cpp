@@ -11,6 +11,25 @@ constexpr std::string_view kCaptureInterfaceClass = "{65e8773d-8f56-11d0-a3b9-00
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// A USB ID as the device reports it in idVendor or idProduct: exactly four hex digits. Anything else
+// (more digits, trailing junk) names no ID, so that no path is built to match from it.
+bool isUsbId(std::string_view text) {
+    return text.size() == 4 && isHexDigit(text[0]) && isHexDigit(text[1]) && isHexDigit(text[2]) &&
+           isHexDigit(text[3]);
+}
+
+// A name from sysfs as it may stand in a path: letters, digits, '.', ':' and '-' kept, anything
+// else '-'. So no name, whatever its driver calls it, spells "VID_" or "PID_" (or a path's '#'
+// and '\\' separators) into the path of a device that has no USB IDs.
+void appendPlainName(std::string& path, std::string_view name) {
+    for (const char c : name) {
+        const bool plain = isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == ':' || c == '-';
+        path += plain ? c : '-';
+    }
+}
+
 // Takes the last part off a relative path: "a/b/c" becomes "a/b", and "c" is returned.
 std::string_view takeLast(std::string_view& path) {
     const std::size_t slash = path.rfind('/');
@@ -105,15 +124,19 @@ bool capturesVideo(std::uint32_t capabilities, std::uint32_t deviceCaps) {
 std::string devicePath(const Placement& where, std::string_view vendor, std::string_view product,
                        std::string_view node) {
     std::string path = R"(\\?\)";
-    if (where.usb) {
+    if (where.usb && isUsbId(vendor) && isUsbId(product)) {
         path.append("usb#vid_").append(vendor).append("&pid_").append(product);
         if (where.interface) {
             constexpr char hex[] = "0123456789abcdef";
             path.append("&mi_").append(1, hex[*where.interface >> 4]).append(1, hex[*where.interface & 0xF]);
         }
         path.append("#").append(where.port);
+    } else if (where.usb) {
+        // A USB device whose IDs are not four hex digits each: listed, but with no IDs to match.
+        path.append("usb#").append(where.port);
     } else {
-        path.append("video4linux#").append(where.parent);
+        path.append("video4linux#");
+        appendPlainName(path, where.parent);
     }
     path.append("#").append(kCaptureInterfaceClass).append("\\").append(node);
     return path;
