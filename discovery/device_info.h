@@ -35,3 +35,8 @@ bool getDeviceInfo(unsigned int index, DeviceInfo* info);
 // Fills list[0..count) with the devices in slots 0..count-1, stopping at the first that fails; the
 // records before it keep what was written. A count of 0 is true at once.
 bool getDeviceListInfo(unsigned int count, DeviceInfo* list);
+
+// getDeviceListInfo for a caller that can vouch for only `held` records behind `list` (a Python
+// caller hands over an instance, not a count): past them the list ends as it ends at a record whose
+// device fails, with "other issue" and false, the records before it filled.
+bool getDeviceListInfoWithin(unsigned int count, DeviceInfo* list, std::size_t held);

@@ -86,3 +86,10 @@ bool getDeviceListInfo(unsigned int count, DeviceInfo* list) {
     }
     return true;
 }
+
+bool getDeviceListInfoWithin(unsigned int count, DeviceInfo* list, std::size_t held) {
+    if (list == nullptr || count <= held) return getDeviceListInfo(count, list);
+    if (!getDeviceListInfo(static_cast<unsigned int>(held), list)) return false;
+    trace("other issue");
+    return false;
+}

@@ -6,8 +6,9 @@
 
 #include "platform.h"
 
-// Writes a fixed text to standard output through stdio, unbuffered by nothing of ours: texts run
-// together until one carries a newline, and stdio flushes when it does.
+// Writes a fixed text to standard output through stdio and never flushes it: texts run together
+// until one carries a newline. When stdio writes them out is its own buffering's choice: at each
+// newline on a terminal, when its buffer fills (or at exit) on a pipe or a file.
 void trace(const char* text);
 // Writes `format` with its one %d.
 void traceNumber(const char* format, std::int32_t value);

@@ -3,22 +3,15 @@
 // serialises the scans.
 #include <pybind11/pybind11.h>
 
-#include <cstdio>
-
 #include "device_info.h"
 #include "held_records.h"
 
 namespace {
 
 // The list operation trusts its caller for `count` records behind `list`; from Python the records
-// are those the instance holds. Past them the list ends as the native loop ends at a record whose
-// device fails: "other issue" and false, the records before it filled.
-bool getDeviceListInfoWithinHeld(unsigned int count, DeviceInfo* list) {
-    const std::size_t held = list != nullptr ? recordsHeldAt(list) : count;
-    if (count <= held) return getDeviceListInfo(count, list);
-    if (!getDeviceListInfo(static_cast<unsigned int>(held), list)) return false;
-    std::printf("%s", "other issue");
-    return false;
+// are those the instance holds.
+bool getDeviceListInfoOfInstance(unsigned int count, DeviceInfo* list) {
+    return getDeviceListInfoWithin(count, list, list != nullptr ? recordsHeldAt(list) : 0);
 }
 
 }  // namespace
@@ -26,5 +19,5 @@ bool getDeviceListInfoWithinHeld(unsigned int count, DeviceInfo* list) {
 PYBIND11_MODULE(Zorvek, m) {
     m.def("getDeviceInfo", &getDeviceInfo, "getDeviceInfo");
     m.def("getDeviceCount", &getDeviceCount, "getDeviceCount");
-    m.def("getDeviceListInfo", &getDeviceListInfoWithinHeld, "getDeviceListInfo");
+    m.def("getDeviceListInfo", &getDeviceListInfoOfInstance, "getDeviceListInfo");
 }
