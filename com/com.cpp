@@ -39,6 +39,7 @@ bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeo
 namespace {
 
 thread_local DWORD t_lastError = 0;
+thread_local DevicePathFilter::Test t_devicePathFilter = nullptr;
 // The calling thread's apartment: the mode its first successful CoInitializeEx asked for, and how
 // many successful calls are not yet matched by CoUninitialize. It ends when that count is 0.
 thread_local int t_apartmentMode = -1;
@@ -280,3 +281,7 @@ void OutputDebugStringW(LPCWSTR text) {
     if (text == nullptr) return;
     syslog(LOG_DEBUG, "%s", standin::utf16ToUtf8(text).c_str());
 }
+
+DevicePathFilter::DevicePathFilter(Test wanted) : previous_(t_devicePathFilter) { t_devicePathFilter = wanted; }
+DevicePathFilter::~DevicePathFilter() { t_devicePathFilter = previous_; }
+DevicePathFilter::Test DevicePathFilter::current() { return t_devicePathFilter; }

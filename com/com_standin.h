@@ -148,3 +148,24 @@ void SetLastError(DWORD code);
 DWORD GetLastError();
 // The debugger-output service. Here each line goes to the system log at debug priority, as UTF-8.
 void OutputDebugStringW(LPCWSTR text);
+
+// ---- Not COM: a hint of ours to the backend ------------------------------------------------------
+// While one lives, the calling thread's category enumerations may leave out every device whose
+// "DevicePath" `wanted` refuses, instead of asking that device whether it captures video. A caller
+// that wants only some devices (the listing) so spares opening the others: on a real machine, that
+// wakes a suspended camera. Windows' enumerator opens no device to list it and has nothing to spare.
+class DevicePathFilter {
+public:
+    using Test = bool (*)(const OLECHAR* path);
+    explicit DevicePathFilter(Test wanted);
+    DevicePathFilter(const DevicePathFilter&) = delete;
+    DevicePathFilter& operator=(const DevicePathFilter&) = delete;
+    ~DevicePathFilter();
+
+    // The calling thread's test, or null when no filter lives on it.
+    static Test current();
+
+private:
+    Test previous_;
+};
+

@@ -15,7 +15,8 @@ namespace devsource {
 HRESULT openEnumerator();
 
 // One id per video input device, in enumeration order: S_OK with at least one, S_FALSE with none,
-// an error when the category cannot be listed.
+// an error when the category cannot be listed. Where DevicePathFilter::current() gives a test, the
+// devices whose path it refuses may be left out.
 HRESULT listVideoInputs(std::vector<std::string>& ids);
 
 // Binding a device's property bag (IMoniker::BindToStorage).

@@ -8,6 +8,12 @@
 #endif
 #include <windows.h>
 #include <dshow.h>
+// Our stand-in's hint to its backend (com_standin.h); DirectShow lists devices without opening them.
+class DevicePathFilter {
+public:
+    using Test = bool (*)(const OLECHAR* path);
+    explicit DevicePathFilter(Test) {}
+};
 #else
 #include "com_standin.h"
 #endif

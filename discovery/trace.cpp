@@ -13,12 +13,31 @@ void toDebugger(const OLECHAR* line) { OutputDebugStringW(line); }
 
 DebugOutput g_debugOutput = &toDebugger;
 
+thread_local std::string* t_traceText = nullptr;
+
 }  // namespace
 
 // fputs writes the text as printf(text) would (none holds a conversion), without parsing it.
-void trace(const char* text) { std::fputs(text, stdout); }
+void trace(const char* text) {
+    if (t_traceText != nullptr) {
+        t_traceText->append(text);
+        return;
+    }
+    std::fputs(text, stdout);
+}
 
-void traceNumber(const char* format, std::int32_t value) { std::printf(format, static_cast<int>(value)); }
+void traceNumber(const char* format, std::int32_t value) {
+    if (t_traceText != nullptr) {
+        char line[64];
+        std::snprintf(line, sizeof line, format, static_cast<int>(value));
+        t_traceText->append(line);
+        return;
+    }
+    std::printf(format, static_cast<int>(value));
+}
+
+TraceIntoText::TraceIntoText(std::string& text) : previous_(t_traceText) { t_traceText = &text; }
+TraceIntoText::~TraceIntoText() { t_traceText = previous_; }
 
 void debugPrint(std::int32_t flag, const OLECHAR* format, ...) {
     if (flag == 0) return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform.h"
 
@@ -12,6 +13,20 @@
 void trace(const char* text);
 // Writes `format` with its one %d.
 void traceNumber(const char* format, std::int32_t value);
+
+// While one lives, the calling thread's trace texts are appended to `text` instead of going to
+// standard output: a caller that must not write there (the listing) collects its trace so. Other
+// threads, and the queries of device_info.h, keep writing to standard output.
+class TraceIntoText {
+public:
+    explicit TraceIntoText(std::string& text);
+    TraceIntoText(const TraceIntoText&) = delete;
+    TraceIntoText& operator=(const TraceIntoText&) = delete;
+    ~TraceIntoText();
+
+private:
+    std::string* previous_;
+};
 
 // Formats into the process-wide 2048-unit debug buffer and hands it to the debugger output, cut to
 // 2046 units. A `flag` of 0 does nothing at all.

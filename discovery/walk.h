@@ -13,37 +13,41 @@ enum class WalkEnd {
     NotBound,      // a device's property bag could not be bound
 };
 
-// Calls onDevice(IPropertyBag&, const OLECHAR* path) for every device whose "DevicePath" reads,
-// in enumeration order. With `traced`, writes the scan's progress texts.
+// Calls onDevice(IPropertyBag&, const OLECHAR* path, ULONG position) for every device whose
+// "DevicePath" reads, in enumeration order; `position` counts every device the category lists,
+// those whose path cannot be read included, from 0. With `traced`, writes the scan's progress texts.
+// Where it ends early, `failure` receives the failing call's result.
 template <class OnDevice>
-WalkEnd walkVideoInputs(bool traced, OnDevice&& onDevice) {
+WalkEnd walkVideoInputs(bool traced, OnDevice&& onDevice, HRESULT* failure = nullptr) {
+    HRESULT hr = S_OK;
+    const auto fail = [&](WalkEnd end) {
+        if (failure != nullptr) *failure = hr;
+        return end;
+    };
     ComPtr<ICreateDevEnum> devices;
-    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                         devices.putVoid()) != S_OK ||
-        !devices) {
+    hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.putVoid());
+    if (hr != S_OK || !devices) {
         SetLastError(0);
-        return WalkEnd::NoEnumerator;
+        return fail(WalkEnd::NoEnumerator);
     }
     ComPtr<IEnumMoniker> category;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, category.put(), 0) != S_OK || !category) {
-        return WalkEnd::NoCategory;
-    }
+    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, category.put(), 0);
+    if (hr != S_OK || !category) return fail(WalkEnd::NoCategory);
     category->Reset();
     if (traced) trace("Before While loop");
 
     ComPtr<IMoniker> moniker;
     ULONG fetched = 0;
-    while (category->Next(1, moniker.put(), &fetched) == S_OK && moniker) {
+    for (ULONG position = 0; category->Next(1, moniker.put(), &fetched) == S_OK && moniker; ++position) {
         if (traced) trace("Entered a While loop");
         ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid())) || !bag) {
-            return WalkEnd::NotBound;
-        }
+        hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
+        if (FAILED(hr) || !bag) return fail(WalkEnd::NotBound);
         if (traced) trace(" While loop hr successed");
         BstrVariant path;
         if (bag->Read(OLESTR("DevicePath"), path.get(), nullptr) != S_OK) continue;
         if (traced) trace(" While loop hr S_OK successed");
-        onDevice(*bag.get(), path.text());
+        onDevice(*bag.get(), path.text(), position);
     }
     return WalkEnd::Completed;
 }

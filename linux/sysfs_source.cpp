@@ -1,7 +1,8 @@
 // The machine's own video input devices: the V4L2 nodes in sysfs that capture video, each with the
 // two properties a capture device's property bag has on Windows. A device's id is its node's name
 // ("video0"). Nothing is kept between calls; every walk and every read looks at sysfs afresh, and a
-// node that goes away mid-walk just fails the reads that come after.
+// node that goes away mid-walk just fails the reads that come after. Also what identifies a target
+// camera beyond those properties: its node's number, its USB serial number and port.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,7 @@
 #include <new>
 #include <utility>
 
+#include "camera_identity.h"
 #include "device_source.h"
 #include "sysfs_node.h"
 #include "utf16.h"
@@ -89,6 +91,14 @@ HRESULT readFriendlyName(const std::string& node, const sysfs::Placement& where,
     return S_OK;
 }
 
+// The path a node would read as, for a filter to judge before the node is asked anything.
+bool pathWanted(const std::string& node, DevicePathFilter::Test wanted) {
+    std::string target;
+    if (!readLink(kClassDirectory + node, target)) return false;
+    std::u16string path;
+    return readDevicePath(node, sysfs::place(target), path) == S_OK && wanted(path.c_str());
+}
+
 }  // namespace
 
 namespace devsource {
@@ -107,7 +117,11 @@ HRESULT listVideoInputs(std::vector<std::string>& ids) {
             }
         }
         std::sort(nodes.begin(), nodes.end());
+        // Where the caller wants only some paths, the others are judged by what sysfs says of them,
+        // and never opened.
+        const DevicePathFilter::Test wanted = DevicePathFilter::current();
         for (const auto& node : nodes) {
+            if (wanted != nullptr && !pathWanted(node.second, wanted)) continue;
             if (capturesVideo(node.second)) ids.push_back(node.second);
         }
         return ids.empty() ? S_FALSE : S_OK;
@@ -134,3 +148,31 @@ HRESULT readProperty(const std::string& id, const std::u16string& name, std::u16
 }
 
 }  // namespace devsource
+
+// The node is the last part of the path this source gave the camera: its number is what V4L2
+// capture libraries open it by; its USB device's kernel name is the port, and its "serial"
+// attribute the serial number, where the device reports one.
+CameraIdentity identifyCamera(const OLECHAR* path, std::uint32_t position) {
+    CameraIdentity identity;
+    identity.index = position;
+    if (path == nullptr) return identity;
+    std::string node;
+    for (const OLECHAR* unit = path; *unit != 0; ++unit) {
+        if (*unit == u'\\') node.clear();
+        else node.push_back(*unit < 0x80 ? static_cast<char>(*unit) : '?');
+    }
+    const std::optional<std::uint32_t> number = sysfs::videoNumber(node);
+    if (!number) return identity;
+    identity.index = *number;
+    std::string target;
+    if (!readLink(kClassDirectory + node, target)) return identity;
+    const sysfs::Placement where = sysfs::place(target);
+    if (!where.usb) return identity;
+    identity.port = standin::utf8ToUtf16(where.port);
+    std::string serial;
+    if (readAttribute(kClassDirectory + where.usbDevice + "/serial", serial) && !serial.empty()) {
+        identity.serial = standin::utf8ToUtf16(serial);
+    }
+    return identity;
+}
+

@@ -6,6 +6,7 @@
 
 #include "capture.h"
 #include "device_info.h"
+#include "listing.h"
 #include "records.h"
 #include "scan.h"
 #include "scripted_fixture.h"
@@ -126,6 +127,64 @@ TEST_F(QueryFailures, NullPointersReachNoDevice) {
     EXPECT_FALSE(getDeviceInfo(0, nullptr));
     EXPECT_FALSE(getDeviceListInfo(1, nullptr));
     EXPECT_EQ(scripted::walks(), 0);
+}
+
+
+
+using ListingFailures = ScriptedDevices;
+
+TEST_F(ListingFailures, AFailedEnumerationNamesItsStepAndResultAndListsNothing) {
+    scripted::Device unbound = scriptedDevice(kSecondTargetPath, u"Unbound");
+    unbound.bindResult = E_FAIL;
+    scripted::Device throwing = scriptedDevice(kSecondTargetPath, u"Throws");
+    throwing.throwOnRead = true;
+    struct Case {
+        HRESULT create, category;
+        scripted::Device second;
+        const char* step;
+        HRESULT result;
+    };
+    const Case cases[] = {
+        {E_FAIL, S_OK, scriptedDevice(kOtherPath, u"B"), "CoCreateInstance(CLSID_SystemDeviceEnum)", E_FAIL},
+        {S_OK, E_OUTOFMEMORY, scriptedDevice(kOtherPath, u"B"),
+         "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)", E_OUTOFMEMORY},
+        {S_OK, S_OK, unbound, "IMoniker::BindToStorage(IID_IPropertyBag)", E_FAIL},
+        {S_OK, S_OK, throwing, "IPropertyBag::Read", static_cast<HRESULT>(0x8000FFFFu)},
+    };
+    for (const Case& c : cases) {
+        scripted::Script script;
+        script.createResult = c.create;
+        script.categoryResult = c.category;
+        script.devices = {scriptedDevice(kTargetPath, u"A"), c.second};
+        scripted::setScript(script);
+        const CameraListing listing = listCameras(false);
+        ASSERT_NE(listing.failedStep, nullptr) << c.step;
+        EXPECT_STREQ(listing.failedStep, c.step);
+        EXPECT_EQ(listing.result, c.result) << c.step;
+        EXPECT_TRUE(listing.cameras.empty()) << c.step;
+    }
+}
+
+TEST_F(ListingFailures, OneWalkListsEveryCameraPastThe32ThatAMaskTellsApart) {
+    scripted::Script script;
+    for (int i = 0; i < 300; ++i) script.devices.push_back(scriptedDevice(kTargetPath, u"Cam"));
+    use(script);
+    const CameraListing listing = listCameras(false);
+    EXPECT_EQ(listing.cameras.size(), 300u);
+    EXPECT_EQ(listing.cameras.back().index, 299u);
+    EXPECT_EQ(scripted::walks(), 1);
+}
+
+TEST_F(ListingFailures, SerialAndPortAreWhatThePlatformTellsOfEachCamera) {
+    scripted::Device known = scriptedDevice(kSecondTargetPath, u"Known");
+    known.serial = u"SN-1";
+    known.port = u"Port_#0002.Hub_#0001";
+    devices({scriptedDevice(kTargetPath, u"Unknown"), known});
+    const CameraListing listing = listCameras(false);
+    ASSERT_EQ(listing.cameras.size(), 2u);
+    EXPECT_EQ(listing.cameras[0].serial, std::nullopt);
+    EXPECT_EQ(listing.cameras[1].serial, u"SN-1");
+    EXPECT_EQ(listing.cameras[1].port, u"Port_#0002.Hub_#0001");
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 """Devices scripted from Python, for tests of the module's test build.
 
 A test build (CMake with -DZORVEK_BUILD_TESTS=ON) puts into ``<build>/scripted/`` the module
-``Zorvek`` linked with the scriptable device source, the records module ``zorvek_records`` and the
-test extension ``records_probe``. The script lives inside the Zorvek file: ctypes opens that same
-file, which the dynamic loader hands back as the library already imported, so what a test scripts
-is what the next call walks. The folder is ``build/tests/scripted`` under the project, or
-``$ZORVEK_SCRIPTED_DIR`` (the test command points it at an AddressSanitizer build).
+``Zorvek`` and the package ``zorvekcam`` (its Python files beside its core ``_core``), both linked
+with the scriptable device source ``libzorvek_scripted.so``, the records module ``zorvek_records``
+and the test extension ``records_probe``. ctypes opens that same library, which the dynamic loader
+hands back as the one already loaded, so what a test scripts is what the next call of either module
+walks. The folder is ``build/tests/scripted`` under the project, or ``$ZORVEK_SCRIPTED_DIR`` (the
+test command points it at an AddressSanitizer build).
 
 In a test (``conftest.py`` here exposes the fixture; elsewhere import it from this module)::
 
@@ -85,6 +86,8 @@ class Device:
     throw_on_read: bool = False
     first_walk: int = 0
     last_walk: int = INT_MAX
+    serial: str | None = None
+    port: str | None = None
 
     def is_target(self) -> bool:
         """Whether the module counts it (paths of this helper's shapes only)."""
@@ -132,10 +135,11 @@ class ScriptedDevices:
         for module in (self.Zorvek, self.records):
             if Path(module.__file__).resolve().parent != SCRIPTED_DIR:
                 raise RuntimeError(f"{module.__name__} was imported from {module.__file__} before the test build")
-        self._library = ctypes.CDLL(self.Zorvek.__file__)
+        self._library = ctypes.CDLL(str(SCRIPTED_DIR / "libzorvek_scripted.so"))
         lib = self._library
         lib.scripted_reset.argtypes = [ctypes.c_int] * 3
         lib.scripted_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
+        lib.scripted_identify_last.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
         lib.scripted_walks.restype = ctypes.c_int
         lib.scripted_live_references.restype = ctypes.c_long
         lib.scripted_live_bstrs.restype = ctypes.c_long
@@ -163,6 +167,9 @@ class ScriptedDevices:
                 d.first_walk,
                 d.last_walk,
             )
+            if d.serial is not None or d.port is not None:
+                self._library.scripted_identify_last(
+                    None if d.serial is None else d.serial.encode(), None if d.port is None else d.port.encode())
         self.devices = devices
 
     def walks(self) -> int:

@@ -4,6 +4,7 @@
 
 #include "device_source.h"
 #include "scripted_source.h"
+#include "camera_identity.h"
 #include "com_tally.h"
 #include "utf16.h"
 
@@ -75,6 +76,22 @@ HRESULT readProperty(const std::string& id, const std::u16string& name, std::u16
 
 }  // namespace devsource
 
+// As Windows numbers them: by position; serial and port as scripted for the first device listed
+// with that path.
+CameraIdentity identifyCamera(const OLECHAR* path, std::uint32_t position) {
+    CameraIdentity identity;
+    identity.index = position;
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (const scripted::Device& device : g_script.devices) {
+        if (path != nullptr && device.path == std::u16string(path)) {
+            identity.serial = device.serial;
+            identity.port = device.port;
+            break;
+        }
+    }
+    return identity;
+}
+
 extern "C" {
 
 void scripted_reset(int create_result, int category_result, int fail_from_walk) {
@@ -96,6 +113,14 @@ void scripted_add_device(const char* path, const char* name, int bind_result, in
     device.lastWalk = last_walk;
     std::lock_guard<std::mutex> hold(g_lock);
     g_script.devices.push_back(std::move(device));
+}
+
+void scripted_identify_last(const char* serial, const char* port) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_script.devices.empty()) return;
+    scripted::Device& device = g_script.devices.back();
+    device.serial = serial != nullptr ? std::optional(standin::utf8ToUtf16(serial)) : std::nullopt;
+    device.port = port != nullptr ? std::optional(standin::utf8ToUtf16(port)) : std::nullopt;
 }
 
 int scripted_walks() { return scripted::walks(); }

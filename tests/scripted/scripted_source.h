@@ -20,6 +20,9 @@ struct Device {
     // that list this device: a device plugged in late or unplugged between two walks.
     int firstWalk = 0;
     int lastWalk = INT_MAX;
+    // What the platform would tell of it as a target camera (its index is its position).
+    std::optional<std::u16string> serial;
+    std::optional<std::u16string> port;
 };
 
 struct Script {
@@ -47,6 +50,8 @@ extern "C" {
 SCRIPTED_EXPORT void scripted_reset(int create_result, int category_result, int fail_from_walk);
 SCRIPTED_EXPORT void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
                                int first_walk, int last_walk);
+// Gives the device added last a serial number and a port (null: none).
+SCRIPTED_EXPORT void scripted_identify_last(const char* serial, const char* port);
 SCRIPTED_EXPORT int scripted_walks();
 SCRIPTED_EXPORT long scripted_live_references();
 SCRIPTED_EXPORT long scripted_live_bstrs();

@@ -1,0 +1,104 @@
+#include "listing.h"
+
+#include <new>
+
+#include "camera_identity.h"
+#include "match.h"
+#include "trace.h"
+#include "walk.h"
+
+namespace {
+
+std::u16string toU16(const OLECHAR* text) {
+    std::u16string copy;
+    if (text != nullptr) {
+        for (; *text != 0; ++text) copy.push_back(static_cast<char16_t>(*text));
+    }
+    return copy;
+}
+
+// The matching rule alone, on a walk of its own: whether a device with this path can be a target.
+bool couldBeTarget(const OLECHAR* path) {
+    WalkState walk{};
+    std::uint8_t slot = 0;
+    return matchDevicePath(walk, path, false, slot);
+}
+
+// The listing runs on any thread: it joins the multithreaded apartment where the thread has none,
+// and leaves it again; a thread that has an apartment of either kind keeps it, and the walk runs in it.
+class ComOnThisThread {
+public:
+    ComOnThisThread() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ComOnThisThread(const ComOnThisThread&) = delete;
+    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
+    ~ComOnThisThread() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+const char* stepOf(WalkEnd end) {
+    switch (end) {
+        case WalkEnd::NoEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
+        case WalkEnd::NoCategory: return "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)";
+        case WalkEnd::NotBound: return "IMoniker::BindToStorage(IID_IPropertyBag)";
+        case WalkEnd::Completed: break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CameraListing listCameras(bool traced) {
+    CameraListing listing;
+    std::optional<TraceIntoText> collecting;
+    if (traced) collecting.emplace(listing.trace);
+
+    const ComOnThisThread com;
+    if (!com.usable()) {
+        listing.failedStep = "CoInitializeEx";
+        listing.result = com.result();
+        return listing;
+    }
+    const DevicePathFilter onlyCandidates(&couldBeTarget);
+    WalkState walk{};
+    HRESULT failure = S_OK;
+    WalkEnd end = WalkEnd::Completed;
+    try {
+        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position) {
+            std::uint8_t slot = 0;
+            if (!matchDevicePath(walk, path, traced, slot)) return;
+            CameraEntry camera;
+            BstrVariant name;
+            if (bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK) camera.name = toU16(name.text());
+            camera.vid = toU16(walk.extrctd_vid);
+            camera.pid = toU16(walk.extrctd_pid);
+            camera.path = toU16(walk.path);
+            CameraIdentity identity = identifyCamera(path, position);
+            camera.index = identity.index;
+            camera.serial = std::move(identity.serial);
+            camera.port = std::move(identity.port);
+            listing.cameras.push_back(std::move(camera));
+        }, &failure);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        // A device's property bag that throws (an in-process COM object's C++ exception) ends the walk.
+        listing.cameras.clear();
+        listing.failedStep = "IPropertyBag::Read";
+        listing.result = static_cast<std::int32_t>(0x8000FFFFu);  // E_UNEXPECTED
+        return listing;
+    }
+    // No video input device at all: the category is empty (S_FALSE), and so is the list.
+    if (end == WalkEnd::NoCategory && failure == S_FALSE) return listing;
+    if (end != WalkEnd::Completed) {
+        listing.cameras.clear();
+        listing.failedStep = stepOf(end);
+        listing.result = failure;
+    }
+    return listing;
+}

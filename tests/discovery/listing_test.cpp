@@ -1,0 +1,114 @@
+// The listing over the shared fake devices: under our stand-in and under the real enumerator alike.
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture.h"
+#include "device_info.h"
+#include "fake_devices.h"
+#include "listing.h"
+
+namespace {
+
+using Listing = FakeDevices;
+
+std::u16string upper(std::u16string text) {
+    for (char16_t& c : text) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+    return text;
+}
+
+TEST_F(Listing, TargetsInOrderWithTheirPositionsAndWholeNamesNothingOnStandardOutput) {
+    const std::u16string longName = u"Zorvek Camera \u65E5\u672C \U0001F600 " + std::u16string(200, u'x');
+    devices({device(kOtherPath, u"Other"), device(kTargetPath, longName), device(kNoIdsPath, u"Virtual"),
+             device(kOtherPath, u"Other"), device(kSecondTargetPath, u"B")});
+    StdoutCapture out;
+    const CameraListing listing = listCameras(false);
+    EXPECT_EQ(out.finish(), "");
+    ASSERT_EQ(listing.failedStep, nullptr);
+    ASSERT_EQ(listing.cameras.size(), 2u);
+    const CameraEntry& first = listing.cameras[0];
+    EXPECT_EQ(first.name, longName);
+    EXPECT_EQ(first.vid, u"2560");
+    EXPECT_EQ(first.pid, u"C0D6");
+    EXPECT_EQ(first.path, upper(kTargetPath));
+    EXPECT_EQ(first.index, 1u);  // every listed device counts, as a capture library counts them
+    EXPECT_EQ(listing.cameras[1].name, u"B");
+    EXPECT_EQ(listing.cameras[1].index, 4u);
+    // Fake devices are no USB devices the system knows: nothing to tell them apart by.
+    EXPECT_EQ(first.serial, std::nullopt);
+    EXPECT_EQ(first.port, std::nullopt);
+    EXPECT_TRUE(listing.trace.empty());
+}
+
+TEST_F(Listing, AgreesWithTheRecordsOnWhichDevicesAreTargets) {
+    const std::u16string tail = u"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+    const std::vector<std::u16string> paths = {
+        u"\\\\?\\usb#vid_2560&pid_c0d6#lower" + tail,          // matches, in either case
+        u"\\\\?\\usb#vid_2560&pid_c0d61#five" + tail,          // only four characters are compared
+        kNoIdsPath,                                           // after a target: still no IDs of its own
+        u"\\\\?\\usb#vid_2560#no-product" + tail,
+        u"\\\\?\\usb#" + std::u16string(250, u'p') + u"vid_2560&pid_c0d6" + tail,  // IDs past the cut
+        kOtherPath,
+        kSecondTargetPath,
+    };
+    std::vector<fake::Device> attached;
+    for (const std::u16string& path : paths) attached.push_back(device(path, u"Cam"));
+    devices(attached);
+
+    const CameraListing listing = listCameras(false);
+    unsigned int count = 0;
+    {
+        StdoutCapture out;
+        getDeviceCount(&count);
+    }
+    ASSERT_EQ(listing.cameras.size(), count);
+    EXPECT_EQ(count, 3u);
+    for (unsigned int slot = 0; slot < count; ++slot) {
+        DeviceInfo record{};
+        StdoutCapture out;
+        ASSERT_TRUE(getDeviceInfo(slot, &record));
+        out.finish();
+        const std::u16string& path = listing.cameras[slot].path;
+        EXPECT_EQ(std::string(record.devicePath), std::string(path.begin(), path.end()));
+    }
+}
+
+TEST_F(Listing, TracesTheWalkIntoItsOwnTextWhenAsked) {
+    devices({device(kOtherPath, u"Other"), device(kTargetPath, u"A")});
+    std::string scan = scanTrace();
+    // The walk's texts are the scan's, without the scan's start and its mask lines.
+    scan.erase(0, std::strlen("initialize is statred"));
+    scan.erase(scan.find("Before index list is : 1\n"));
+    StdoutCapture out;
+    const CameraListing listing = listCameras(true);
+    EXPECT_EQ(out.finish(), "");
+    EXPECT_EQ(listing.trace, scan);
+}
+
+TEST_F(Listing, NoVideoInputDeviceAtAllIsAnEmptyListNotAFailure) {
+    const CameraListing listing = listCameras(false);
+    EXPECT_EQ(listing.failedStep, nullptr);
+    EXPECT_TRUE(listing.cameras.empty());
+}
+
+// A thread with no apartment gets none left behind; one with an apartment of either kind keeps it,
+// no deeper than it was: one CoUninitialize still ends it.
+TEST_F(Listing, LeavesTheCallingThreadsApartmentAsItFoundIt) {
+    devices({device(kTargetPath, u"A")});
+    for (const int mode : {-1, static_cast<int>(COINIT_APARTMENTTHREADED), static_cast<int>(COINIT_MULTITHREADED)}) {
+        std::thread([mode] {
+            if (mode >= 0) {
+                ASSERT_EQ(CoInitializeEx(nullptr, static_cast<DWORD>(mode)), S_OK);
+            }
+            EXPECT_EQ(listCameras(false).cameras.size(), 1u) << mode;
+            EXPECT_EQ(fake::apartmentMode(), mode);
+            if (mode >= 0) {
+                CoUninitialize();
+                EXPECT_EQ(fake::apartmentMode(), -1) << mode;
+            }
+        }).join();
+    }
+}
+
+}  // namespace
