@@ -2,20 +2,15 @@
 
 >>> import zorvekcam
 >>> for camera in zorvekcam.list_devices():
-...     print(camera.name, camera.node or camera.path)
+...     print(camera.name, camera.node or camera.path, camera.serial or camera.port)
 
-Every call looks at the devices attached at that moment. Zorvek's trace texts never reach standard
-output; `trace()` hands them over for diagnosis.
+Every call looks at the devices attached at that moment, in one walk, with the interpreter's lock
+released. Nothing is written to standard output; `trace()` hands the walk's trace over for diagnosis.
 """
 
-from importlib import metadata as _metadata
+from ._core import VERSION as __version__
+from ._devices import (CAP_DSHOW, CAP_V4L2, Camera, EnumerationError, Trace, acount, alist_devices, count,
+                       list_devices, trace)
 
-from ._capture import Trace, trace
-from ._devices import Camera, count, list_devices
-
-try:
-    __version__ = _metadata.version("zorvek")
-except _metadata.PackageNotFoundError:  # run from a source tree that was never installed
-    __version__ = "0+unknown"
-
-__all__ = ["Camera", "Trace", "count", "list_devices", "trace", "__version__"]
+__all__ = ["CAP_DSHOW", "CAP_V4L2", "Camera", "EnumerationError", "Trace", "acount", "alist_devices", "count",
+           "list_devices", "trace", "__version__"]

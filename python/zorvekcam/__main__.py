@@ -1,13 +1,14 @@
 """python -m zorvekcam: lists the attached target cameras, or watches them come and go.
 
 Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C), 1 when
-none is attached, 2 for a bad command line, 130 when a listing is interrupted.
+none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed,
+74 when standard output cannot be written (a full disk, say), 130 when a listing is interrupted,
+141 when the reader of standard output went away (`... | head`).
 """
 
 from __future__ import annotations
 
 import argparse
-import dataclasses
 import json
 import os
 import signal
@@ -17,21 +18,59 @@ import time
 from collections.abc import Iterator, Sequence
 from types import FrameType
 
-from . import Camera, __version__, list_devices, trace
+from . import Camera, EnumerationError, __version__, list_devices, trace
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
+EXIT_ENUMERATION_FAILED = 3
+EXIT_WRITE_FAILED = 74  # EX_IOERR
 EXIT_INTERRUPTED = 130
+EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 
 TARGET = "USB 2560:C0D6"
+EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C), 1 when "
+          "none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed, "
+          "74 when standard output cannot be written, 130 when a listing is interrupted, 141 when the reader of "
+          "standard output went away.")
+
+# C0 controls, DEL and C1 controls: a device names itself, and a name holding ESC sequences must not
+# clear or retitle the user's terminal, nor a newline split a row. Shown as Python shows them.
+_CONTROLS = {code: ascii(chr(code))[1:-1] for code in [*range(0x20), *range(0x7F, 0xA0)]}
+
+
+def shown(text: str) -> str:
+    """`text` with every control character escaped (\\x1b, \\n, \\x9b...): safe on a terminal, one line."""
+    return text.translate(_CONTROLS)
+
+
+class _StdoutFailed(Exception):
+    """Standard output could not be written."""
+
+    def __init__(self, error: OSError) -> None:
+        super().__init__(error.strerror or str(error))
+        self.error = error
+
+
+def _emit(line: str, flush: bool = False) -> None:
+    """Writes one line to standard output; a failure, now or at the flush, is a _StdoutFailed."""
+    try:
+        print(line, flush=flush)
+    except OSError as error:
+        raise _StdoutFailed(error) from error
+
+
+def _flush() -> None:
+    try:
+        sys.stdout.flush()
+    except OSError as error:
+        raise _StdoutFailed(error) from error
 
 
 def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="python -m zorvekcam",
         description=f"Lists the attached cameras of the target model ({TARGET}).",
-        epilog="Exit status: 0 when at least one camera is listed (and when --watch is stopped with "
-        "Ctrl-C), 1 when none is attached, 2 for a bad command line, 130 when a listing is interrupted.",
+        epilog=EPILOG,
     )
     parser.add_argument("--json", action="store_true", help="print JSON on standard output and nothing else "
                         "(with --watch: one JSON object per event and line)")
@@ -39,8 +78,8 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "camera is plugged in or unplugged, until Ctrl-C")
     parser.add_argument("--interval", type=float, default=1.0, metavar="SECONDS",
                         help="seconds between two scans with --watch (default: %(default)s)")
-    parser.add_argument("--trace", action="store_true", help="copy the module's raw trace text of every "
-                        "scan to standard error")
+    parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
+                        "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
@@ -50,23 +89,21 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
 
 def _scan(show_trace: bool) -> list[Camera]:
     with trace() as captured:
-        cameras = list_devices()
-    if show_trace:
-        print(captured.text, file=sys.stderr, flush=True)
-    return cameras
-
-
-def _as_json(camera: Camera) -> dict[str, str | None]:
-    return dataclasses.asdict(camera)
+        try:
+            return list_devices()
+        finally:
+            if show_trace:
+                print(captured.text, file=sys.stderr, flush=True)
 
 
 def _table(cameras: Sequence[Camera]) -> str:
-    headings = ["NAME", "VID", "PID", "NODE", "PATH"]
-    rows = [[c.name or "-", c.vid, c.pid, c.node or "-", c.path] for c in cameras]
+    headings = ["NAME", "VID", "PID", "INDEX", "SERIAL", "PORT", "NODE", "PATH"]
+    rows = [[shown(c.name) or "-", shown(c.vid), shown(c.pid), str(c.index), shown(c.serial or "-"),
+             shown(c.port or "-"), c.node or "-", shown(c.path)] for c in cameras]
     if all(c.node is None for c in cameras):  # no platform node to show
-        headings.pop(3)
+        headings.pop(6)
         for row in rows:
-            row.pop(3)
+            row.pop(6)
     widths = [max(len(row[i]) for row in [headings, *rows]) for i in range(len(headings))]
     return "\n".join("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip()
                      for row in [headings, *rows])
@@ -75,11 +112,11 @@ def _table(cameras: Sequence[Camera]) -> str:
 def _list(args: argparse.Namespace) -> int:
     cameras = _scan(args.trace)
     if args.json:
-        print(json.dumps([_as_json(c) for c in cameras], indent=2))
+        _emit(json.dumps([c.as_dict() for c in cameras], indent=2))
     elif cameras:
-        print(_table(cameras))
+        _emit(_table(cameras))
     else:
-        print(f"none attached ({TARGET})")
+        _emit(f"none attached ({TARGET})")
     return EXIT_LISTED if cameras else EXIT_NONE_ATTACHED
 
 
@@ -96,15 +133,14 @@ def _changes(before: dict[str, Camera], after: dict[str, Camera]) -> Iterator[tu
 def _print_event(event: str, camera: Camera, as_json: bool) -> None:
     stamp = time.strftime("%Y-%m-%dT%H:%M:%S")
     if as_json:
-        line = json.dumps({"time": stamp, "event": event, "camera": _as_json(camera)})
+        line = json.dumps({"time": stamp, "event": event, "camera": camera.as_dict()})
     else:
-        line = f"{stamp}  {event:<9}  {camera.name or '-'}  {camera.node or camera.path}"
-    print(line, flush=True)
+        line = f"{stamp}  {event:<9}  {shown(camera.name) or '-'}  {camera.node or shown(camera.path)}"
+    _emit(line, flush=True)
 
 
 def _watch(args: argparse.Namespace) -> int:
-    # Ctrl-C only asks the loop to stop, so that it never lands in the middle of a call whose
-    # output is redirected.
+    # Ctrl-C only asks the loop to stop, so that it never lands in the middle of a listing.
     stop = threading.Event()
 
     def request_stop(_signal: int, _frame: FrameType | None) -> None:
@@ -126,18 +162,31 @@ def _watch(args: argparse.Namespace) -> int:
     return EXIT_LISTED
 
 
+def _silence_stdout() -> None:
+    # What is still buffered for standard output can never be written; without this, the
+    # interpreter would try again at exit and add a message and a status of its own.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parse(argv)
     try:
-        return _watch(args) if args.watch else _list(args)
+        status = _watch(args) if args.watch else _list(args)
+        _flush()  # a write error of buffered output shows here, not at exit
+        return status
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
-    except BrokenPipeError:
-        # The reader went away (`... | head`): what is still buffered goes nowhere, quietly.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-        return EXIT_LISTED
+    except EnumerationError as error:
+        print(f"zorvekcam: {error}", file=sys.stderr)
+        return EXIT_ENUMERATION_FAILED
+    except _StdoutFailed as failed:
+        _silence_stdout()
+        if isinstance(failed.error, BrokenPipeError):
+            return EXIT_BROKEN_PIPE  # the reader went away: nothing to say, and nobody to say it to
+        print(f"zorvekcam: cannot write to standard output: {failed}", file=sys.stderr)
+        return EXIT_WRITE_FAILED
 
 
 if __name__ == "__main__":

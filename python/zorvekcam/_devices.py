@@ -1,85 +1,194 @@
-"""The attached target cameras as plain Python values."""
+"""The attached target cameras as plain Python values, from one walk of the native core."""
 
 from __future__ import annotations
 
-import itertools
-import re
+import contextvars
 import sys
-from dataclasses import dataclass
 
-import Zorvek
-import zorvek_records
+from . import _core
 
-from ._capture import call
+# Type names only for the checker: importing typing (or contextlib, collections) at run time would
+# cost `import zorvekcam` more than everything else it does.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from types import TracebackType
 
-# The scan writes this after each matching device, with the device mask as it then stands (a signed
-# 32-bit number). Zorvek's own count goes to a temporary that Python never sees, so the last mask
-# in the trace is where the number of devices comes from.
-_MASK_LINE = re.compile(r"Before index list is : (-?\d+)\n")
-
-# A Linux device path ends in the name of the node to open, as the record holds it: upper-cased.
-_LINUX_NODE = re.compile(r"\\(VIDEO\d+)\Z", re.IGNORECASE)
+# What OpenCV's VideoCapture(index, backend) takes to open a camera: its API preference constants
+# (cv2.CAP_V4L2, cv2.CAP_DSHOW), so that a camera can be opened without mapping anything.
+CAP_V4L2 = 200
+CAP_DSHOW = 700
+_BACKEND = CAP_DSHOW if sys.platform == "win32" else CAP_V4L2
 
 
-@dataclass(frozen=True, slots=True)
-class Camera:
-    """One attached camera of the target model."""
+class _Record:
+    """An immutable record of named fields: equal, and hashed, by their values."""
+
+    __slots__: tuple[str, ...] = ()
+
+    def _values(self) -> tuple[object, ...]:
+        return tuple(getattr(self, field) for field in self.__slots__)
+
+    def __setattr__(self, name: str, value: object) -> None:
+        raise AttributeError(f"{type(self).__name__} is immutable: cannot set {name!r}")
+
+    def __delattr__(self, name: str) -> None:
+        raise AttributeError(f"{type(self).__name__} is immutable: cannot delete {name!r}")
+
+    def __eq__(self, other: object) -> bool:
+        if type(other) is not type(self):
+            return NotImplemented
+        return self._values() == other._values()
+
+    def __hash__(self) -> int:
+        return hash((type(self).__name__, self._values()))
+
+    def __repr__(self) -> str:
+        fields = ", ".join(f"{field}={getattr(self, field)!r}" for field in self.__slots__)
+        return f"{type(self).__name__}({fields})"
+
+    def _set(self, **values: object) -> None:
+        for name, value in values.items():
+            object.__setattr__(self, name, value)
+
+
+class Camera(_Record):
+    """One attached camera of the target model.
+
+    To open it with OpenCV: ``cv2.VideoCapture(camera.index, camera.backend)``. To pick one out of
+    several identical cameras, go by ``serial`` where the cameras have one, else by ``port``.
+    """
+
+    __slots__ = ("name", "vid", "pid", "path", "node", "index", "backend", "serial", "port")
 
     name: str
-    """Its "FriendlyName"; empty when the device has no readable name."""
+    """Its "FriendlyName", whole; empty when the device has no readable name."""
     vid: str
     """The USB vendor ID from its path, "2560"."""
     pid: str
     """The USB product ID from its path, "C0D6"."""
     path: str
-    """Its device path, upper-cased as the record holds it."""
+    """Its device path, upper-cased as the records of Zorvek hold it (at most 259 characters)."""
     node: str | None
     """The device node to open it by (/dev/videoN on Linux); None where the platform has none."""
+    index: int
+    """What OpenCV opens it by with ``backend``: N of /dev/videoN on Linux; on Windows its position
+    among all DirectShow video input devices, every listed device counted, as OpenCV counts them."""
+    backend: int
+    """OpenCV's API preference for it: CAP_V4L2 (200) on Linux, CAP_DSHOW (700) on Windows."""
+    serial: str | None
+    """The USB serial number, where the device reports one (a real one, not one the system made up)."""
+    port: str | None
+    """The physical USB port (on Linux the USB device's kernel name, such as "1-2.3"), where known."""
+
+    def __init__(self, name: str, vid: str, pid: str, path: str, node: str | None, index: int, backend: int,
+                 serial: str | None, port: str | None) -> None:
+        self._set(name=name, vid=vid, pid=pid, path=path, node=node, index=index, backend=backend, serial=serial,
+                  port=port)
+
+    def as_dict(self) -> dict[str, str | int | None]:
+        """The fields by name, as the command line's JSON shows them."""
+        return {field: getattr(self, field) for field in self.__slots__}
+
+
+class EnumerationError(OSError):
+    """The system's enumeration of video input devices failed. (No camera attached is no error:
+    that is an empty list.) ``step`` names the call that failed, ``hresult`` its result."""
+
+    step: str
+    hresult: int
+
+    def __init__(self, step: str, hresult: int) -> None:
+        super().__init__(f"listing the video input devices failed: {step} returned 0x{hresult:08X}")
+        self.step = step
+        self.hresult = hresult
+
+    def __reduce__(self) -> tuple[type[EnumerationError], tuple[str, int]]:
+        return type(self), (self.step, self.hresult)
+
+
+class Trace:
+    """The trace text of the listings made while it is active, in the order they were made."""
+
+    __slots__ = ("_parts",)
+
+    def __init__(self) -> None:
+        self._parts: list[str] = []
+
+    @property
+    def text(self) -> str:
+        return "".join(self._parts)
+
+    def __repr__(self) -> str:
+        return f"Trace({self.text!r})"
+
+
+_active: contextvars.ContextVar[tuple[Trace, ...]] = contextvars.ContextVar("zorvekcam_traces", default=())
+
+
+class _TraceBlock:
+    __slots__ = ("_trace", "_token")
+
+    def __enter__(self) -> Trace:
+        self._trace = Trace()
+        self._token = _active.set(_active.get() + (self._trace,))
+        return self._trace
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 traceback: TracebackType | None) -> None:
+        _active.reset(self._token)
+
+
+def trace() -> _TraceBlock:
+    """Collects the trace text of every listing made inside the block, in this context.
+
+    >>> with trace() as t:
+    ...     cameras = list_devices()
+    >>> t.text   # the walk's progress texts, device by device
+
+    Blocks may nest: an outer block sees the listings of the inner ones too. Nothing is written to
+    standard output, ever.
+    """
+    return _TraceBlock()
 
 
 def _node(path: str) -> str | None:
+    # A Linux device path ends in the name of the node to open, as the record holds it: upper-cased.
     if not sys.platform.startswith("linux"):
         return None
-    found = _LINUX_NODE.search(path)
-    return "/dev/" + found.group(1).lower() if found else None
-
-
-def _camera(record: zorvek_records.Record) -> Camera:
-    path = record.devicePath
-    return Camera(name=record.friendlyName, vid=record.vid, pid=record.pid, path=path, node=_node(path))
-
-
-def count() -> int:
-    """The number of target cameras attached right now (at most 32 are told apart)."""
-    attached, text = call(Zorvek.getDeviceCount, 0)
-    if not attached:
-        return 0
-    masks = _MASK_LINE.findall(text)
-    if not masks:
-        raise RuntimeError(f"Zorvek found devices but did not trace its device mask: {text!r}")
-    return bin(int(masks[-1]) & 0xFFFFFFFF).count("1")
+    last = path.rpartition("\\")[2]
+    number = last[5:]
+    if last[:5] != "VIDEO" or not (number.isascii() and number.isdigit()):
+        return None
+    return "/dev/video" + number
 
 
 def list_devices() -> list[Camera]:
-    """The target cameras attached right now, in enumeration order.
+    """The target cameras attached right now, in enumeration order: one walk over the devices, with
+    the interpreter's lock released while it runs. ``[]`` when none is attached; EnumerationError
+    when the system's enumeration itself failed."""
+    traces = _active.get()
+    entries, text, failure = _core.list_cameras(bool(traces))
+    if text is not None:
+        for collected in traces:
+            collected._parts.append(text)
+    if failure is not None:
+        raise EnumerationError(*failure)
+    return [Camera(name, vid, pid, path, _node(path), index, _BACKEND, serial, port)
+            for name, vid, pid, path, index, serial, port in entries]
 
-    Empty when none is attached, and also when the machine's enumerator failed: Zorvek's trace does
-    not tell the two apart ("NotInitialized Error" either way). Read the trace, with `trace()`, to
-    see what happened.
-    """
-    filled: list[Camera] = []
-    # A camera unplugged between the count and the record walk fails the walk; one more try sees
-    # the devices as they have settled.
-    for _attempt in range(2):
-        wanted = count()
-        if wanted == 0:
-            return []
-        records = zorvek_records.DeviceInfo(wanted)
-        complete, _ = call(Zorvek.getDeviceListInfo, wanted, records)
-        # Records are written in order up to the first that fails; a written record always holds
-        # the vendor ID, an unwritten one stays zeroed.
-        cameras = (_camera(records[index]) for index in range(len(records)))
-        filled = list(itertools.takewhile(lambda camera: camera.vid != "", cameras))
-        if complete:
-            return filled
-    return filled
+
+def count() -> int:
+    """How many target cameras are attached right now: the length of one listing."""
+    return len(list_devices())
+
+
+async def alist_devices() -> list[Camera]:
+    """list_devices() on a worker thread, so that the event loop keeps running meanwhile."""
+    import asyncio
+
+    return await asyncio.to_thread(list_devices)
+
+
+async def acount() -> int:
+    """count() on a worker thread, so that the event loop keeps running meanwhile."""
+    return len(await alist_devices())

@@ -78,9 +78,10 @@ def _node_block(parent, parent_name, node):
     return "\n".join(lines)
 
 
-def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0):
+def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None):
     """A UVC camera at `port` (e.g. "1-2.4"), its nodes under one interface. IDs are written as
-    given; `product` is the USB product string's bytes (None: the device has none)."""
+    given; `product` and `serial` are the USB product string's and serial number's bytes (None: the
+    device has none)."""
     bus, chain = port.split("-", 1)
     hops = chain.split(".")
     device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[:i + 1])}" for i in range(len(hops)))
@@ -93,6 +94,8 @@ def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek C
         usb_lines.append(f"A: idProduct={product_id}")
     if product is not None:
         usb_lines.append(f"H: product={product.hex().upper()}")
+    if serial is not None:
+        usb_lines.append(f"H: serial={serial.hex().upper()}")
     blocks = [_node_block(interface_path, interface_name, n) for n in nodes]
     blocks.append(f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}")
     blocks.append("\n".join(usb_lines))

@@ -255,11 +255,18 @@ def test_no_target_from_malformed_ids_or_a_parent_named_like_one(devices, shippe
     assert found and text(record.device_path) == usb_path("1-4", 4)
 
 
-def test_the_package_lists_each_camera_with_the_node_to_open(devices):
-    # `python -m zorvekcam` as installed: the node it names is the one the camera's path ends in.
-    devices.plug(usb_camera("1-2.4", [capture_node(3), metadata_node(4)], product=b"Test Camera"))
+def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(devices):
+    # `python -m zorvekcam` as installed: the node it names is the one the camera's path ends in; it
+    # asks only the target cameras' nodes what they are, and no node of the other camera.
+    devices.plug(usb_camera("1-2.4", [capture_node(3), metadata_node(4)], product=b"Test Camera", serial=b"SN0042"))
     devices.plug(usb_camera("1-1", [capture_node(0), metadata_node(1)], vendor="046d", product_id="0825"))
+    devices.plug(platform_node(5))
+    devices.plug(usb_camera("2-1", [capture_node(6), metadata_node(7)], product=b"Second", serial=b"\x1b[2J"))
     out = subprocess.run([SHIPPED_PYTHON, "-m", "zorvekcam", "--json"], capture_output=True, text=True, timeout=60)
     assert (out.returncode, out.stderr) == (0, "")
-    assert json.loads(out.stdout) == [{"name": "Test Camera", "vid": "2560", "pid": "C0D6",
-                                       "path": usb_path("1-2.4", 3).decode(), "node": "/dev/video3"}]
+    assert json.loads(out.stdout) == [
+        {"name": "Test Camera", "vid": "2560", "pid": "C0D6", "path": usb_path("1-2.4", 3).decode(),
+         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4"},
+        {"name": "Second", "vid": "2560", "pid": "C0D6", "path": usb_path("2-1", 6).decode(),
+         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1"}]
+    assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}

@@ -1,23 +1,21 @@
-"""The package from the source tree, over the test build of Zorvek and its scripted devices (the
-module tests' scripted.py)."""
-import os
+"""The package over scripted devices: the test build's folder (the module tests' scripted.py)
+holds the package, its Python files linked from the source tree beside its core built over the
+scriptable device source, and Zorvek over the same devices."""
 import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 PACKAGE_DIR = ROOT / "python"
-sys.path[:0] = [str(ROOT / "tests" / "module"), str(PACKAGE_DIR)]
+sys.path[:0] = [str(ROOT / "tests" / "module")]
 
 from scripted import SCRIPTED_DIR, child_env, scripted_devices  # noqa: E402,F401  (a fixture, found by name)
 
-sys.path.insert(0, str(SCRIPTED_DIR))  # Zorvek and zorvek_records, when the package imports them
+sys.path.insert(0, str(SCRIPTED_DIR))  # zorvekcam, Zorvek and zorvek_records of the test build
 
 
 def package_env() -> dict[str, str]:
-    """A child's environment: the package from the source tree, Zorvek from the test build."""
-    env = child_env()
-    env["PYTHONPATH"] = os.pathsep.join([str(PACKAGE_DIR), env["PYTHONPATH"]])
-    return env
+    """A child's environment: the package and Zorvek from the test build."""
+    return child_env()
 
 
 def linux_path(vid_pid: str, node: str) -> str:

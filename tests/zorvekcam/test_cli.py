@@ -1,34 +1,74 @@
 """python -m zorvekcam over scripted devices, each run in a child process whose standard output is
 read after it has exited."""
 import json
+import os
 import queue
 import signal
 import subprocess
-import sys
 import threading
 
+import pytest
+
 from conftest import OTHER, TARGET_A, TARGET_B, package_env
-from scripted import Device, child_command
+from scripted import E_FAIL, Device, child_command
 
 TRACE_WORDS = ("initialize is statred", "While loop", "NotInitialized", "Device is not connected")
 
 
-def run(devices, *args):
-    out = subprocess.run(child_command(devices, "-m", "zorvekcam", *args), capture_output=True, text=True,
-                         env=package_env(), timeout=60)
+def run(devices, *args, env=None, **script):
+    out = subprocess.run(child_command(devices, "-m", "zorvekcam", *args, **script), capture_output=True, text=True,
+                         env=package_env() | (env or {}), timeout=60)
     assert not any(word in out.stdout for word in TRACE_WORDS), out.stdout
     return out
 
 
 def test_table_of_the_attached_cameras():
-    out = run([Device(OTHER, "Other"), Device(TARGET_A, "Cam A"), Device(TARGET_B, "Camera B")])
+    out = run([Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN1", port="1-2"), Device(TARGET_B, "Camera B")])
     assert (out.returncode, out.stderr) == (0, "")
     lines = out.stdout.splitlines()
-    assert lines[0].split() == ["NAME", "VID", "PID", "NODE", "PATH"]
-    assert [line.split()[:4] for line in lines[1:]] == [["Cam", "A", "2560", "C0D6"], ["Camera", "B", "2560", "C0D6"]]
-    assert lines[1].endswith(TARGET_A.upper()) and "/dev/video0" in lines[1]
+    assert lines[0].split() == ["NAME", "VID", "PID", "INDEX", "SERIAL", "PORT", "NODE", "PATH"]
+    assert [line.split()[:8] for line in lines[1:]] == [
+        ["Cam", "A", "2560", "C0D6", "1", "SN1", "1-2", "/dev/video0"],
+        ["Camera", "B", "2560", "C0D6", "2", "-", "-", "/dev/video2"]]
+    assert lines[1].endswith(TARGET_A.upper())
     # Columns line up: every row's vendor ID stands where the heading's does.
     assert {line.index(" 2560") + 1 for line in lines[1:]} == {lines[0].index("VID")}
+
+
+def test_control_characters_from_a_device_are_shown_escaped_one_line_per_camera():
+    hostile = "Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f"
+    out = run([Device(TARGET_A, hostile, serial="S\x1bN"), Device(TARGET_B, "Plain")])
+    assert out.returncode == 0
+    lines = out.stdout.splitlines()
+    assert len(lines) == 3
+    assert lines[1].startswith(r"Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f  2560") and r"S\x1bN" in lines[1]
+    assert not any(ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0 for c in out.stdout.replace("\n", ""))
+    # JSON stays exact: its own escapes give the name back as the device reported it.
+    assert json.loads(run([Device(TARGET_A, hostile)], "--json").stdout)[0]["name"] == hostile
+
+
+def test_an_enumeration_failure_is_not_an_empty_machine():
+    out = run([Device(TARGET_A, "Cam A")], create_result=E_FAIL)
+    assert out.returncode == 3 and out.stdout == ""
+    assert out.stderr == ("zorvekcam: listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) "
+                          "returned 0x80004005\n")
+
+
+@pytest.mark.parametrize("unbuffered", ["", "1"])
+def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
+    env = package_env() | {"PYTHONUNBUFFERED": unbuffered}
+    for devices in ([], [Device(TARGET_A, "Cam A")]):
+        # The reader is gone before the first write: a closed pipe ends quietly.
+        reader, writer = os.pipe()
+        os.close(reader)
+        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json"), stdout=writer,
+                                stderr=subprocess.PIPE, text=True, env=env, timeout=60)
+        os.close(writer)
+        assert (closed.returncode, closed.stderr) == (141, "")
+        with open("/dev/full", "w") as full:
+            out = subprocess.run(child_command(devices, "-m", "zorvekcam"), stdout=full, stderr=subprocess.PIPE,
+                                 text=True, env=env, timeout=60)
+        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: No space left on device\n")
 
 
 def test_none_attached_is_one_line_and_status_1():
@@ -40,17 +80,19 @@ def test_json_holds_exactly_the_cameras_and_nothing_else():
     out = run([Device(TARGET_A, "Cam A"), Device(OTHER, "Other"), Device(TARGET_B, None)], "--json")
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
-        {"name": "Cam A", "vid": "2560", "pid": "C0D6", "path": TARGET_A.upper(), "node": "/dev/video0"},
-        {"name": "", "vid": "2560", "pid": "C0D6", "path": TARGET_B.upper(), "node": "/dev/video2"},
+        {"name": "Cam A", "vid": "2560", "pid": "C0D6", "path": TARGET_A.upper(), "node": "/dev/video0", "index": 0,
+         "backend": 200, "serial": None, "port": None},
+        {"name": "", "vid": "2560", "pid": "C0D6", "path": TARGET_B.upper(), "node": "/dev/video2", "index": 2,
+         "backend": 200, "serial": None, "port": None},
     ]
     none = run([], "--json")
     assert (none.returncode, json.loads(none.stdout)) == (1, [])
 
 
 def test_trace_option_copies_the_trace_to_standard_error_only():
-    out = run([], "--trace")
+    out = run([Device(OTHER, "Other")], "--trace")
     assert out.stdout == "none attached (USB 2560:C0D6)\n"
-    assert out.stderr == "initialize is statredNotInitialized ErrorDevice is not connected\n"
+    assert out.stderr.startswith("Before While loopEntered a While loop") and out.stderr.endswith("fill\n")
 
 
 def test_help_and_bad_arguments():
@@ -62,8 +104,8 @@ def test_help_and_bad_arguments():
 
 
 def test_watch_sees_a_camera_come_and_go_and_stops_on_ctrl_c():
-    # Cam B is there from the start. Each scan costs one walk, plus two for each camera listed:
-    # Cam A appears after a few scans and is gone a few scans later.
+    # Cam B is there from the start; each scan is one walk: Cam A appears after a few scans and is
+    # gone a few scans later.
     devices = [Device(TARGET_B, "Cam B"), Device(TARGET_A, "Cam A", first_walk=9, last_walk=23)]
     child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", "--interval", "0.05"),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=package_env())

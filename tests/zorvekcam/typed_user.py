@@ -12,14 +12,28 @@ import zorvekcam
 
 def describe(camera: zorvekcam.Camera) -> str:
     assert_type(camera.node, str | None)
+    assert_type(camera.index, int)
+    assert_type(camera.backend, int)
+    assert_type(camera.serial, str | None)
+    assert_type(camera.port, str | None)
     return f"{camera.name} {camera.vid}:{camera.pid} {camera.node or camera.path}"
+
+
+async def listed_meanwhile() -> int:
+    assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
+    return await zorvekcam.acount()
 
 
 def main() -> None:
     assert_type(zorvekcam.__version__, str)
-    with zorvekcam.trace() as trace:
-        cameras = zorvekcam.list_devices()
-        assert_type(zorvekcam.count(), int)
+    try:
+        with zorvekcam.trace() as trace:
+            cameras = zorvekcam.list_devices()
+            assert_type(zorvekcam.count(), int)
+    except zorvekcam.EnumerationError as failed:
+        assert_type(failed.hresult, int)
+        assert_type(failed.step, str)
+        return
     assert_type(trace.text, str)
     for camera in cameras:
         print(describe(camera))
