@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
-python=${ZORVEK_PYTHON:-$project/.venv/bin/python}  # a CPython 3.11, with mypy (the test extra)
+python=${ZORVEK_PYTHON:-$project/.venv/bin/python}  # a CPython 3.11, with mypy (the test group)
 work=$project/build/check_install
 rm -rf "$work"
 mkdir -p "$work/wheels" "$work/elsewhere"

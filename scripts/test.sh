@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --test
 
-# CMake and Ninja come from the virtual environment (pyproject.toml's test extra).
+# CMake and Ninja come from the virtual environment (pyproject.toml's test group).
 export PATH="$PWD/.venv/bin:$PATH"
 python=$PWD/.venv/bin/python
 pybind11_dir=$("$python" -m pybind11 --cmakedir)
