@@ -52,3 +52,6 @@ scripts/fuzz.sh 20
 
 stage "pip wheel and pip install into a fresh virtual environment"
 scripts/check_install.sh
+
+stage "Release files: the sdist, a wheel built from it alone, repaired to manylinux, installed afresh"
+scripts/release.sh --no-setup --out build/dist
