@@ -18,8 +18,14 @@ import sysconfig
 import tempfile
 
 
-def run(argv: list[str], cwd: str) -> subprocess.CompletedProcess:
+def run(argv: list[str], cwd: str) -> subprocess.CompletedProcess[str]:
     return subprocess.run(argv, cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def check(condition: bool, *what: object) -> None:
+    # Not assert: the smoke test must also fail under python -O.
+    if not condition:
+        sys.exit("smoke: FAILED: " + " ".join(map(repr, what)))
 
 
 def video4linux_devices() -> list[str]:
@@ -32,7 +38,8 @@ def video4linux_devices() -> list[str]:
 def main() -> None:
     scripts = sysconfig.get_path("scripts")
     command = shutil.which("zorvekcam", path=scripts)
-    assert command, f"no console command zorvekcam in {scripts}"
+    if command is None:
+        sys.exit(f"smoke: FAILED: no console command zorvekcam in {scripts}")
     with tempfile.TemporaryDirectory() as elsewhere:
         results = {name: run(argv, elsewhere) for name, argv in [
             ("zorvekcam --json", [command, "--json"]),
@@ -46,21 +53,24 @@ def main() -> None:
                       "Zorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))"], elsewhere)
 
     for name, out in results.items():
-        assert out.returncode in (0, 1) and out.stderr == "", (name, out.returncode, out.stderr)
-        listing = json.loads(out.stdout)
-        assert isinstance(listing, list) and out.returncode == (0 if listing else 1), (name, out)
+        check(out.returncode in (0, 1) and out.stderr == "", name, out.returncode, out.stderr)
+        try:
+            listing = json.loads(out.stdout)
+        except ValueError:
+            listing = None
+        check(isinstance(listing, list) and out.returncode == (0 if listing else 1), name, out.returncode, out.stdout)
     first, second = results.values()
-    assert (first.returncode, first.stdout) == (second.returncode, second.stdout), (first, second)
-
+    check((first.returncode, first.stdout) == (second.returncode, second.stdout), first, second)
     if sys.platform.startswith("linux") and not video4linux_devices():
-        assert json.loads(first.stdout) == [], first.stdout
+        check(json.loads(first.stdout) == [], "cameras listed without a video4linux device:", first.stdout)
 
-    assert about.returncode == 0, about.stderr
-    version, location = about.stdout.split(maxsplit=1)
-    assert version == importlib.metadata.version("zorvek"), (version, importlib.metadata.version("zorvek"))
-    assert len(sys.argv) < 2 or version == sys.argv[1], (version, sys.argv[1])
-    assert os.path.realpath(location.strip()).startswith(os.path.realpath(sysconfig.get_path("platlib"))), location
-    assert shared.returncode == 0, shared.stderr
+    check(about.returncode == 0, about.stderr)
+    version, location = about.stdout.strip().split(maxsplit=1)
+    installed = importlib.metadata.version("zorvek")
+    check(version == installed and sys.argv[1:] in ([], [version]), version, installed, sys.argv[1:])
+    site = os.path.realpath(sysconfig.get_path("platlib"))
+    check(os.path.realpath(location).startswith(site + os.sep), "imported from", location, "not", site)
+    check(shared.returncode == 0, shared.stderr)
 
     print(f"smoke: zorvek {version}: `zorvekcam --json` printed {first.stdout.strip()!r} with exit status "
           f"{first.returncode}, as `python -m zorvekcam --json` did")
