@@ -16,12 +16,26 @@ macro(zorvek_find_pybind11)
   endif()
 endmacro()
 
-# Makes a shipped extension module export its PyInit_ function and nothing else: the discovery
-# code, the COM stand-in's functions (CoCreateInstance, SysFreeString...) and the C++ runtime's
-# would otherwise be visible to, and could collide with, every other library in the process.
-function(zorvek_export_init_only target)
+# Every extension module that a wheel ships goes through this function, which makes it
+# - export its PyInit_ function and nothing else: the discovery code, the COM stand-in's functions
+#   (CoCreateInstance, SysFreeString...) and the C++ runtime's would otherwise be visible to, and
+#   could collide with, every other library in the process;
+# - on Linux, carry its own copy of the C++ runtime (libstdc++) instead of needing the system's: a
+#   manylinux wheel may only need libraries that every such system has, in versions no newer than its
+#   policy allows, and the libstdc++ of the compilers we build with is newer than that. The version
+#   script keeps the copy's symbols local, so it cannot stand in for the process's own. Only the
+#   parts the module uses are kept (--gc-sections): the rest would bind it to recent C library
+#   functions (arc4random, glibc 2.36) for nothing. libgcc_s stays shared: every manylinux system
+#   has it, and its static form binds to _dl_find_object (glibc 2.35).
+#   Whatever else a module uses at run time is loaded with dlopen, never linked.
+function(zorvek_shipped_extension target)
   if(NOT WIN32 AND NOT APPLE)  # a DLL exports only what is marked for export anyway
     target_link_options(${target} PRIVATE "LINKER:--version-script=${PROJECT_SOURCE_DIR}/cmake/extension.map")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/extension.map)
+  endif()
+  # Sanitizer and fuzzing builds are never shipped, and their runtimes expect the shared C++ runtime.
+  if(ZORVEK_STATIC_CXX_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT ZORVEK_SANITIZE AND NOT ZORVEK_FUZZ
+     AND CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
+    target_link_options(${target} PRIVATE -static-libstdc++ "LINKER:--gc-sections")
   endif()
 endfunction()

@@ -3,21 +3,22 @@
 #   scripts/setup.sh          the build: compilers, CMake inputs, Python headers and venv
 #   scripts/setup.sh --test   the build plus every test tool
 #   scripts/setup.sh --bench  the build plus what the benchmarks run (scripts/bench.sh)
-# Then makes the virtual environment .venv with the Python packages pyproject.toml lists.
+# Then makes the virtual environment .venv: the project, and the tools of pyproject.toml's dependency
+# groups (test, which holds release; with --bench, bench as well).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++ python3-dev python3-venv)
 # Wanted by a test stage of their own, which is skipped where they cannot be installed.
 optional=()
-extras=test
+groups=(--group test)
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind libbenchmark-dev)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
 elif [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
-  extras=test,bench
+  groups+=(--group bench)
 fi
 
 missing=()
@@ -51,5 +52,6 @@ fi
 if [[ ! -x .venv/bin/python ]]; then
   "$python" -m venv .venv
 fi
+# Dependency groups need pip 25.1 or later.
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q ".[$extras]"
+.venv/bin/python -m pip install -q "${groups[@]}" .

