@@ -163,9 +163,14 @@ def _burst(monitor: _core.Monitor) -> list[tuple[str, str]]:
     while not burst:  # a wake-up for another subsystem's event brings none
         monitor.wait()
         burst = monitor.drain()
-    ends = time.monotonic() + LONGEST_BURST
-    while (left := ends - time.monotonic()) > 0 and monitor.wait(min(QUIET, left)):
-        burst += monitor.drain()
+    # The burst goes on while events come within QUIET of each other; a wake-up that brings none
+    # (another subsystem's event) does not prolong it.
+    now = time.monotonic()
+    ends, settled = now + LONGEST_BURST, now + QUIET
+    while (left := min(ends, settled) - time.monotonic()) > 0:
+        if monitor.wait(left) and (more := monitor.drain()):
+            burst += more
+            settled = time.monotonic() + QUIET
     return burst
 
 
@@ -207,9 +212,12 @@ async def _aburst(loop: AbstractEventLoop, monitor: _core.Monitor) -> list[tuple
     while not burst:
         await _readable(loop, monitor, None)
         burst = monitor.drain()
-    ends = loop.time() + LONGEST_BURST
-    while (left := ends - loop.time()) > 0 and await _readable(loop, monitor, min(QUIET, left)):
-        burst += monitor.drain()
+    now = loop.time()
+    ends, settled = now + LONGEST_BURST, now + QUIET
+    while (left := min(ends, settled) - loop.time()) > 0:
+        if await _readable(loop, monitor, left) and (more := monitor.drain()):
+            burst += more
+            settled = loop.time() + QUIET
     return burst
 
 
