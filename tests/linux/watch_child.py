@@ -1,7 +1,8 @@
 """Watches the cameras for the umockdev tests and benchmarks, in a process of its own (see
 zorvek_child.py for why), with the shipped package.
 
-    python watch_child.py watch [INTERVAL]     zorvekcam.watch(); ends at SIGTERM
+    python watch_child.py watch [INTERVAL]     zorvekcam.watch(); ends at SIGTERM, tells the walks
+                                               made so far at SIGUSR1
     python watch_child.py awatch               zorvekcam.awatch() in an asyncio program with a 10 ms
                                                timer; "stop" on stdin cancels it
 
@@ -89,6 +90,8 @@ def main():
         asyncio.run(watch_asynchronously())
         return
     signal.signal(signal.SIGTERM, stop)
+    # Its handler runs while the watch waits for device events, which then waits on.
+    signal.signal(signal.SIGUSR1, lambda _signal, _frame: emit(walks=walks))
     try:
         for event in zorvekcam.watch(float(sys.argv[2]) if len(sys.argv) > 2 else 1.0):
             emit_event(event)
