@@ -145,7 +145,9 @@ class QueryCap(UMockdev.IoctlBase):
             if hook is not None:
                 hook()
                 client.complete(-1, errno.ENODEV)
-            elif client.get_request() != VIDIOC_QUERYCAP or node is None:
+            elif node is None:
+                client.complete(-1, errno.ENODEV)
+            elif client.get_request() != VIDIOC_QUERYCAP:
                 client.complete(-1, errno.ENOTTY)
             else:
                 answer = struct.pack("16s32s32sIII12x", b"uvcvideo", node.name.encode(), b"usb-0000:00:14.0",
@@ -166,6 +168,7 @@ class Bench:
         self.root = self.testbed.get_root_dir()
         self.queries = QueryCap()
         self.plugged = []
+        self.attached = set()
 
     def plug(self, device):
         """Adds the device, whose nodes answer from the moment the testbed announces them with an
@@ -173,7 +176,9 @@ class Bench:
         for node in device.nodes:
             if node.device_caps is not None:
                 self.queries.nodes[node.devnode] = node
-                assert self.testbed.attach_ioctl(node.devnode, self.queries)
+                if node.devnode not in self.attached:
+                    assert self.testbed.attach_ioctl(node.devnode, self.queries)
+                    self.attached.add(node.devnode)
         assert self.testbed.add_from_string(device.description)
         for node in device.nodes:
             if node.device_caps is None:
@@ -193,10 +198,11 @@ class Bench:
             device.gone = True
 
     def unplug(self, device):
+        # The handler stays attached: a watcher may be asking a node as it goes (an unplugged node
+        # answers ENODEV), and umockdev would cut off a process whose question was under way.
         self.plugged.remove(device)
         for node in device.nodes:
-            if self.queries.nodes.pop(node.devnode, None) is not None:
-                self.testbed.detach_ioctl(node.devnode)
+            self.queries.nodes.pop(node.devnode, None)
         self.vanish(device)
         # umockdev leaves the device files behind.
         for node in device.nodes:
