@@ -128,7 +128,8 @@ PYBIND11_MODULE(_core, m) {
           "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the "
           "walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed");
 
-    py::register_exception_translator([](std::exception_ptr raised) {
+    // This module's own: the translators of the modules that share pybind11's internals stay as they are.
+    py::register_local_exception_translator([](std::exception_ptr raised) {
         try {
             if (raised) std::rethrow_exception(raised);
         } catch (const std::system_error& error) {

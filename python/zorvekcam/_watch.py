@@ -17,6 +17,7 @@ from ._devices import Camera, _Record
 # Type names only for the checker, as in _devices.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    import threading
     from asyncio import AbstractEventLoop, Future
     from collections.abc import AsyncGenerator, Callable, Generator, Iterable
     from typing import TypeVar
@@ -245,18 +246,30 @@ async def _readable(loop: AbstractEventLoop, monitor: _core.Monitor, timeout: fl
 
 
 async def _wait_in_slices(loop: AbstractEventLoop, monitor: _core.Monitor, timeout: float | None) -> bool:
-    ends = None if timeout is None else loop.time() + timeout
-    while True:
-        step = _WAIT_SLICE if ends is None else max(0.0, min(_WAIT_SLICE, ends - loop.time()))
-        if await _off_loop(loop, monitor.wait, step):
-            return True
-        if ends is not None and loop.time() >= ends:
-            return False
+    # Where the loop has no descriptor to watch (Windows), one thread waits, in slices, so that it
+    # sees soon after a cancellation that it is to stop.
+    import threading
+
+    stop = threading.Event()
+
+    def wait() -> bool:
+        ends = None if timeout is None else time.monotonic() + timeout
+        while not stop.is_set():
+            left = _WAIT_SLICE if ends is None else ends - time.monotonic()
+            if monitor.wait(max(0.0, min(_WAIT_SLICE, left))):
+                return True
+            if left <= _WAIT_SLICE and ends is not None:
+                return False
+        return False
+
+    return await _off_loop(loop, wait, stop=stop)
 
 
-async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args: object) -> _T:
+async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args: object,
+                    stop: threading.Event | None = None) -> _T:
     """function(*args) on a thread of its own, in this context (for trace()). The thread has ended
-    when this returns, cancelled or not: asyncio's default executor would keep its threads."""
+    when this returns, cancelled or not (`stop` is set first, for a function that looks at it):
+    asyncio's default executor would keep its threads."""
     import contextvars
     import threading
 
@@ -276,6 +289,8 @@ async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args:
     try:
         return await done
     finally:
+        if stop is not None:
+            stop.set()
         thread.join()
 
 

@@ -89,3 +89,39 @@ def test_leaving_either_watch_closes_its_device_events_and_leaves_no_thread(scri
         return event, watching - inside[0], (descriptors(), threading.active_count()) == inside
 
     assert asyncio.run(leave_at_once()) == (present, 1, True)
+
+
+class DescriptorlessMonitor:
+    """A monitor with no descriptor for the loop to watch, as on Windows: its events come when
+    `ready` is set."""
+
+    def __init__(self):
+        self.ready = threading.Event()
+
+    def fileno(self):
+        return None
+
+    def wait(self, timeout):
+        return self.ready.wait(timeout)
+
+
+def test_without_a_descriptor_awatch_waits_on_one_thread_that_a_cancellation_ends():
+    from zorvekcam._watch import _readable
+
+    async def scenario():
+        loop = asyncio.get_running_loop()
+        monitor = DescriptorlessMonitor()
+        threads = threading.active_count()
+        assert await _readable(loop, monitor, 0.3) is False  # longer than a slice: waited out whole
+        loop.call_later(0.3, monitor.ready.set)
+        assert await _readable(loop, monitor, None) is True
+        monitor.ready.clear()
+        waiting = asyncio.create_task(_readable(loop, monitor, None))
+        await asyncio.sleep(0.3)
+        during = threading.active_count()
+        waiting.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await waiting
+        return during - threads, threading.active_count() - threads
+
+    assert asyncio.run(scenario()) == (1, 0)
