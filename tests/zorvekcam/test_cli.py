@@ -57,18 +57,22 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
 @pytest.mark.parametrize("unbuffered", ["", "1"])
 def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
     env = package_env() | {"PYTHONUNBUFFERED": unbuffered}
-    for devices in ([], [Device(TARGET_A, "Cam A")]):
+    watching = "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+    # A watch fails at its first line, a camera there from the start.
+    for devices, options, said in (([], (), ""), ([Device(TARGET_A, "Cam A")], (), ""),
+                                   ([Device(TARGET_A, "Cam A")], ("--watch",), watching)):
         # The reader is gone before the first write: a closed pipe ends quietly.
         reader, writer = os.pipe()
         os.close(reader)
-        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json"), stdout=writer,
+        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json", *options), stdout=writer,
                                 stderr=subprocess.PIPE, text=True, env=env, timeout=60)
         os.close(writer)
-        assert (closed.returncode, closed.stderr) == (141, "")
+        assert (closed.returncode, closed.stderr) == (141, said)
         with open("/dev/full", "w") as full:
-            out = subprocess.run(child_command(devices, "-m", "zorvekcam"), stdout=full, stderr=subprocess.PIPE,
-                                 text=True, env=env, timeout=60)
-        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: No space left on device\n")
+            out = subprocess.run(child_command(devices, "-m", "zorvekcam", *options), stdout=full,
+                                 stderr=subprocess.PIPE, text=True, env=env, timeout=60)
+        assert (out.returncode, out.stderr) == (74, said + "zorvekcam: cannot write to standard output: No space left on "
+                                                "device\n")
 
 
 def test_none_attached_is_one_line_and_status_1():
