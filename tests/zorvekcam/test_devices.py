@@ -140,3 +140,15 @@ def test_another_threads_output_arrives_whole_while_cameras_are_listed():
 
 def test_the_version_is_the_projects_written_at_build_time():
     assert f"project(zorvek VERSION {zorvekcam.__version__} " in (ROOT / "CMakeLists.txt").read_text()
+
+
+def test_threads_listing_at_once_all_see_the_same_cameras(scripted_devices):
+    # The walks run with the interpreter's lock released, so these really overlap.
+    from concurrent.futures import ThreadPoolExecutor
+
+    scripted_devices.attach(Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN"), Device(TARGET_B, "Cam B"))
+    expected = zorvekcam.list_devices()
+    with ThreadPoolExecutor(8) as pool:
+        listings = list(pool.map(lambda _: zorvekcam.list_devices(), range(800)))
+    assert all(listing == expected for listing in listings)
+    assert scripted_devices.walks() == 801
