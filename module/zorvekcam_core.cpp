@@ -82,7 +82,9 @@ public:
         if (timeout && !(*timeout >= 0)) throw py::value_error("timeout must be a number of seconds, at least 0");
         const std::shared_ptr<DeviceEvents> events = live();
         const auto started = std::chrono::steady_clock::now();
-        auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
+        auto elapsed = [&] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        };
         for (;;) {
             int milliseconds = -1;
             if (timeout) {
@@ -104,7 +106,9 @@ public:
 
     py::list drain() {
         py::list taken;
-        for (const DeviceEvent& event : live()->drain()) taken.append(py::make_tuple(utf8Text(event.action), utf8Text(event.name)));
+        for (const DeviceEvent& event : live()->drain()) {
+            taken.append(py::make_tuple(utf8Text(event.action), utf8Text(event.name)));
+        }
         return taken;
     }
 

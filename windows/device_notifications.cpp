@@ -13,7 +13,8 @@
 namespace {
 
 // KSCATEGORY_CAPTURE, {65E8773D-8F56-11D0-A3B9-00A0C9223196}.
-constexpr GUID kCaptureInterfaceClass = {0x65e8773d, 0x8f56, 0x11d0, {0xa3, 0xb9, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
+constexpr GUID kCaptureInterfaceClass = {0x65e8773d, 0x8f56, 0x11d0,
+                                          {0xa3, 0xb9, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
 
 using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK, PHCMNOTIFICATION);
 using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
@@ -22,7 +23,9 @@ std::string utf8(const wchar_t* text, std::size_t length) {
     if (length == 0) return {};
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     std::string converted(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), converted.data(), size, nullptr, nullptr);
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), converted.data(), size, nullptr, nullptr);
+    }
     return converted;
 }
 
@@ -31,7 +34,9 @@ std::string utf8(const wchar_t* text, std::size_t length) {
 namespace winevents {
 
 Queue::Queue() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (ready_ == nullptr) throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateEventW");
+    if (ready_ == nullptr) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateEventW");
+    }
 }
 
 Queue::~Queue() { CloseHandle(ready_); }
@@ -106,8 +111,8 @@ std::unique_ptr<DeviceEvents> DeviceEvents::open(const std::string& source, std:
         why = "cfgmgr32.dll cannot be loaded: " + std::system_category().message(static_cast<int>(GetLastError()));
         return nullptr;
     }
-    const auto registerNotification =
-        reinterpret_cast<RegisterNotification>(reinterpret_cast<void*>(GetProcAddress(library, "CM_Register_Notification")));
+    const auto registerNotification = reinterpret_cast<RegisterNotification>(
+        reinterpret_cast<void*>(GetProcAddress(library, "CM_Register_Notification")));
     const auto unregisterNotification = reinterpret_cast<UnregisterNotification>(
         reinterpret_cast<void*>(GetProcAddress(library, "CM_Unregister_Notification")));
     if (registerNotification == nullptr || unregisterNotification == nullptr) {
@@ -120,7 +125,8 @@ std::unique_ptr<DeviceEvents> DeviceEvents::open(const std::string& source, std:
     filter.cbSize = sizeof filter;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
     filter.u.DeviceInterface.ClassGuid = kCaptureInterfaceClass;
-    const CONFIGRET result = registerNotification(&filter, &state->queue, winevents::notified, &state->registration);
+    const CONFIGRET result =
+        registerNotification(&filter, &state->queue, winevents::notified, &state->registration);
     if (result != CR_SUCCESS) {
         state->registration = nullptr;
         why = "CM_Register_Notification failed: CONFIGRET " + std::to_string(result);

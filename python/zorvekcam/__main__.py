@@ -1,9 +1,9 @@
 """python -m zorvekcam: lists the attached target cameras, or watches them come and go.
 
 Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or
-SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed,
-74 when standard output cannot be written (a full disk, say), 130 when a listing is interrupted,
-141 when the reader of standard output went away (`... | head`).
+SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video
+devices failed, 74 when standard output cannot be written (a full disk, say), 130 when a listing is
+interrupted, 141 when the reader of standard output went away (`... | head`).
 """
 
 from __future__ import annotations
@@ -29,10 +29,10 @@ EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 
 TARGET = "USB 2560:C0D6"
-EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or SIGTERM), 1 when "
-          "none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed, "
-          "74 when standard output cannot be written, 130 when a listing is interrupted, 141 when the reader of "
-          "standard output went away.")
+EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
+          "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
+          "devices failed, 74 when standard output cannot be written, 130 when a listing is interrupted, 141 when "
+          "the reader of standard output went away.")
 
 # C0 controls, DEL and C1 controls: a device names itself, and a name holding ESC sequences must not
 # clear or retitle the user's terminal, nor a newline split a row. Shown as Python shows them.

@@ -94,7 +94,7 @@ def _changes(before: Iterable[Camera], after: Iterable[Camera], touched: frozens
 
 
 def _summary(burst: Iterable[tuple[str, str]]) -> tuple[frozenset[str], frozenset[str]]:
-    """(touched, gone) of a burst of (action, name) events, for changes()."""
+    """(touched, gone) of a burst of (action, name) events, for _changes()."""
     touched: set[str] = set()
     last: dict[str, str] = {}
     for action, name in burst:

@@ -27,7 +27,8 @@ struct Notice {
     PCM_NOTIFY_EVENT_DATA data() { return reinterpret_cast<PCM_NOTIFY_EVENT_DATA>(bytes.data()); }
 };
 
-const std::wstring kCamera = L"\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\GLOBAL";
+const std::wstring kCamera =
+    L"\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\GLOBAL";
 
 bool signalled(const winevents::Queue& queue) { return WaitForSingleObject(queue.ready(), 0) == WAIT_OBJECT_0; }
 
