@@ -19,6 +19,8 @@ MATCH_TARGET_NS = 100
 CALL_OVERHEAD_TARGET_US = 2
 IMPORT_TARGET_MS = 5
 FLOOR_RATIO_TARGET = 1.15
+WATCH_LATENCY_TARGET_MS = 100
+LATEST_TICK_TARGET_MS = 50
 
 
 def duration(seconds):
@@ -191,6 +193,27 @@ def sysfs_rows(sysfs):
     return rows
 
 
+def watch_rows(watch):
+    rows = []
+    for kind, action in (("added", "plugged in"), ("removed", "unplugged")):
+        times = watch[f"{kind}_s"]
+        median = statistics.median(times)
+        rows.append((f"`watch()`: a camera {action} (2 nodes, uevents) until `{kind}`, median of {len(times)}",
+                     duration(median), "", f"slowest {duration(max(times))}",
+                     verdict(median * 1e3, WATCH_LATENCY_TARGET_MS, f"≤ {WATCH_LATENCY_TARGET_MS} ms")))
+    idle = f"{watch['idle_walks']} walks, {watch['idle_nodes_opened']} nodes opened"
+    rows.append((f"`watch()` with nothing happening for {watch['idle_s']:g} s", "", "", idle,
+                 "none: met" if watch["idle_walks"] == watch["idle_nodes_opened"] == 0 else "none: missed"))
+    burst = watch["burst_of_8"]
+    rows.append(("`watch()`: 8 cameras plugged in one burst, until the 8th `added`", duration(burst["last_s"]), "",
+                 f"{burst['added']} `added`, {burst['walks']} walk{'s' * (burst['walks'] != 1)}",
+                 "8 events: met" if burst["added"] == 8 else "8 events: missed"))
+    latest = watch["awatch"]["latest_tick_s"]
+    rows.append(("`awatch()`: the latest tick of a 10 ms timer while cameras come and go", duration(latest), "",
+                 "", verdict(latest * 1e3, LATEST_TICK_TARGET_MS, f"≤ {LATEST_TICK_TARGET_MS} ms")))
+    return rows
+
+
 def machine(load_before, load_after):
     """One line on where the numbers come from."""
     model = "unknown CPU"
@@ -213,6 +236,7 @@ def main():
     parser.add_argument("--python", required=True)
     parser.add_argument("--sysfs")
     parser.add_argument("--native")
+    parser.add_argument("--watch")
     parser.add_argument("--load-before", help="what uptime printed before the run")
     parser.add_argument("--load-after", help="what uptime printed after it")
     args = parser.parse_args()
@@ -230,6 +254,9 @@ def main():
     if args.native:
         with open(args.native) as file:
             rows += native_rows(json.load(file))
+    if args.watch:
+        with open(args.watch) as file:
+            rows += watch_rows(json.load(file))
 
     header = ("measurement", "time", "per device", "ratio", "target")
     print("| " + " | ".join(header) + " |")

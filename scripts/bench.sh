@@ -57,8 +57,11 @@ step "Linux: the scan against the floor over the same nodes as plain files (a mo
 native=()
 [[ -f $results/native.json ]] && native=(--native "$results/native.json")
 
+step "Linux: zorvekcam.watch() over uevents (umockdev): latency, an idle watch, a burst, awatch's loop"
+umockdev-wrapper /usr/bin/python3 bench/watch_bench.py --python "$python" --out "$results/watch.json"
+
 uptime >"$results/load-after.txt"
 step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
-  --sysfs "$results/sysfs.json" "${native[@]}" --load-before "$results/load-before.txt" \
+  --sysfs "$results/sysfs.json" "${native[@]}" --watch "$results/watch.json" --load-before "$results/load-before.txt" \
   --load-after "$results/load-after.txt" | tee "$results/table.md"

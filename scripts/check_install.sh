@@ -34,6 +34,15 @@ for extension in "$site"/*.so "$site"/zorvekcam/*.so; do
     { echo "check_install: $extension exports more than its PyInit_ function:" >&2; echo "$exported" >&2; exit 1; }
 done
 echo "check_install: each installed extension exports its PyInit_ function only"
+# libudev is loaded when a watch starts, where there is one: never a library the modules need to load.
+for extension in "$site"/*.so "$site"/zorvekcam/*.so; do
+  [[ -e $extension ]] || continue
+  if readelf -d "$extension" | grep -q 'NEEDED.*libudev'; then
+    echo "check_install: $extension is linked with libudev" >&2
+    exit 1
+  fi
+done
+echo "check_install: no installed extension is linked with libudev"
 
 if cmake -S . -B "$work/cmake-pybind11-3" -G Ninja -DPython_EXECUTABLE="$fresh" \
   -Dpybind11_DIR="$("$fresh" -m pybind11 --cmakedir)" >"$work/cmake-pybind11-3.log" 2>&1 ||

@@ -1,25 +1,26 @@
 """The command zorvekcam, or python -m zorvekcam: lists the attached target cameras, or watches them
 come and go.
 
-Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C), 1 when
-none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed,
-74 when standard output cannot be written (a full disk, say), 130 when a listing is interrupted,
-141 when the reader of standard output went away (`... | head`).
+Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or
+SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video
+devices failed, 74 when standard output cannot be written (a full disk, say), 130 when a listing is
+interrupted, 141 when the reader of standard output went away (`... | head`).
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import os
 import signal
 import sys
-import threading
 import time
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from types import FrameType
 
-from . import Camera, EnumerationError, __version__, list_devices, trace
+from . import Camera, EnumerationError, Event, Trace, __version__, list_devices, trace, watch
+from ._devices import _TraceBlock
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
@@ -29,10 +30,10 @@ EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 
 TARGET = "USB 2560:C0D6"
-EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C), 1 when "
-          "none is attached, 2 for a bad command line, 3 when the system's enumeration of video devices failed, "
-          "74 when standard output cannot be written, 130 when a listing is interrupted, 141 when the reader of "
-          "standard output went away.")
+EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
+          "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
+          "devices failed, 74 when standard output cannot be written, 130 when a listing is interrupted, 141 when "
+          "the reader of standard output went away.")
 
 # C0 controls, DEL and C1 controls: a device names itself, and a name holding ESC sequences must not
 # clear or retitle the user's terminal, nor a newline split a row. Shown as Python shows them.
@@ -77,10 +78,11 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     )
     parser.add_argument("--json", action="store_true", help="print JSON on standard output and nothing else "
                         "(with --watch: one JSON object per event and line)")
-    parser.add_argument("--watch", action="store_true", help="keep scanning and print a line each time a "
-                        "camera is plugged in or unplugged, until Ctrl-C")
+    parser.add_argument("--watch", action="store_true", help="print a line for each camera there (present), then "
+                        "one each time a camera is plugged in (added) or unplugged (removed), until Ctrl-C")
     parser.add_argument("--interval", type=float, default=1.0, metavar="SECONDS",
-                        help="seconds between two scans with --watch (default: %(default)s)")
+                        help="with --watch, where the system gives no device events: seconds between two scans "
+                        "(default: %(default)s)")
     parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
                         "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
@@ -123,45 +125,61 @@ def _list(args: argparse.Namespace) -> int:
     return EXIT_LISTED if cameras else EXIT_NONE_ATTACHED
 
 
-def _changes(before: dict[str, Camera], after: dict[str, Camera]) -> Iterator[tuple[str, Camera]]:
-    # A device is known by its path; one whose name changed under the same path came back anew.
-    for path, camera in before.items():
-        if after.get(path) != camera:
-            yield "unplugged", camera
-    for path, camera in after.items():
-        if before.get(path) != camera:
-            yield "plugged", camera
-
-
-def _print_event(event: str, camera: Camera, as_json: bool) -> None:
+def _print_event(event: Event, as_json: bool) -> None:
     stamp = time.strftime("%Y-%m-%dT%H:%M:%S")
+    camera = event.camera
     if as_json:
-        line = json.dumps({"time": stamp, "event": event, "camera": camera.as_dict()})
+        line = json.dumps({"time": stamp, "event": event.kind, "camera": camera.as_dict()})
     else:
-        line = f"{stamp}  {event:<9}  {shown(camera.name) or '-'}  {camera.node or shown(camera.path)}"
+        line = f"{stamp}  {event.kind:<9}  {shown(camera.name) or '-'}  {camera.node or shown(camera.path)}"
     _emit(line, flush=True)
 
 
+class _StderrTrace(Trace):
+    """A trace that copies each walk's text to standard error as the walk ends: a watch's walks happen
+    inside watch(), where no block can be put around each."""
+
+    def _add(self, text: str) -> None:
+        print(text, file=sys.stderr, flush=True)
+
+
+class _Stop(Exception):
+    """Ctrl-C or SIGTERM: the watch ends, and with it the device events."""
+
+
 def _watch(args: argparse.Namespace) -> int:
-    # Ctrl-C only asks the loop to stop, so that it never lands in the middle of a listing.
-    stop = threading.Event()
+    # A signal ends the watch where it finds it (waiting for device events, or walking: watch() closes
+    # what it holds as the exception passes), but never halfway through a line: while one is being
+    # written, it only asks for the stop, which comes after the line.
+    stopping = writing = False
 
     def request_stop(_signal: int, _frame: FrameType | None) -> None:
-        stop.set()
+        nonlocal stopping
+        stopping = True
+        if not writing:
+            raise _Stop
 
-    previous = signal.signal(signal.SIGINT, request_stop)
+    previous = {number: signal.signal(number, request_stop) for number in (signal.SIGINT, signal.SIGTERM)}
     try:
-        print(f"watching for {TARGET} cameras every {args.interval:g} s; Ctrl-C stops", file=sys.stderr)
-        known: dict[str, Camera] = {}
-        first = True
-        while not stop.is_set():
-            now = {camera.path: camera for camera in _scan(args.trace)}
-            for event, camera in _changes(known, now):
-                _print_event("present" if first else event, camera, args.json)
-            known, first = now, False
-            stop.wait(args.interval)
+        print(f"watching for {TARGET} cameras; Ctrl-C stops", file=sys.stderr, flush=True)
+        with _TraceBlock(_StderrTrace) if args.trace else contextlib.nullcontext():
+            events = watch(args.interval)
+            try:
+                for event in events:
+                    writing = True
+                    _print_event(event, args.json)
+                    writing = False
+                    if stopping:
+                        break
+            except _Stop:
+                pass
+            finally:
+                events.close()
+    except _Stop:  # came between two steps above
+        pass
     finally:
-        signal.signal(signal.SIGINT, previous)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
     return EXIT_LISTED
 
 

@@ -118,6 +118,9 @@ class Trace:
     def text(self) -> str:
         return "".join(self._parts)
 
+    def _add(self, text: str) -> None:
+        self._parts.append(text)
+
     def __repr__(self) -> str:
         return f"Trace({self.text!r})"
 
@@ -128,8 +131,10 @@ _active: contextvars.ContextVar[tuple[Trace, ...]] = contextvars.ContextVar("zor
 class _TraceBlock:
     __slots__ = ("_trace", "_token")
 
+    def __init__(self, kind: type[Trace] = Trace) -> None:
+        self._trace = kind()
+
     def __enter__(self) -> Trace:
-        self._trace = Trace()
         self._token = _active.set(_active.get() + (self._trace,))
         return self._trace
 
@@ -170,7 +175,7 @@ def list_devices() -> list[Camera]:
     entries, text, failure = _core.list_cameras(bool(traces))
     if text is not None:
         for collected in traces:
-            collected._parts.append(text)
+            collected._add(text)
     if failure is not None:
         raise EnumerationError(*failure)
     return [Camera(name, vid, pid, path, _node(path), index, _BACKEND, serial, port)

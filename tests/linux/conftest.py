@@ -3,8 +3,30 @@
 # other pytest run (the virtual environment's, over all of tests/) leaves them to that stage, and
 # runs instead the test against this machine's real sysfs, which umockdev would hide.
 import os
+from pathlib import Path
+
+import pytest
+
+# The interpreter the package and the modules were installed into, which the children run.
+SHIPPED_PYTHON = os.environ.get("ZORVEK_SHIPPED_PYTHON", str(Path(__file__).resolve().parents[2] / ".venv/bin/python"))
 
 if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
     collect_ignore = ["test_this_machine.py"]
+
+    import fake_v4l2
+
+    # One testbed for the whole session, shared by every test module (see fake_v4l2).
+    @pytest.fixture(scope="session")
+    def bench():
+        bench = fake_v4l2.Bench()
+        yield bench
+        bench.unplug_all()
+
+    @pytest.fixture
+    def devices(bench):
+        bench.queries.reset()
+        yield bench
+        bench.unplug_all()
+        assert bench.queries.errors == []
 else:
-    collect_ignore = ["test_sysfs_source.py"]
+    collect_ignore = ["test_sysfs_source.py", "test_watch.py"]

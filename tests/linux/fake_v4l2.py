@@ -12,6 +12,7 @@ import os
 import socket
 import struct
 import threading
+import time
 from dataclasses import dataclass, field
 
 import gi
@@ -113,7 +114,8 @@ def platform_node(number, name="vivid-000-vid-cap", parent="vivid.0"):
 
 class QueryCap(UMockdev.IoctlBase):
     """Answers VIDIOC_QUERYCAP for every attached node, as its driver would; any other request
-    fails with ENOTTY. A hook may run on a node's n-th question, for example to unplug it."""
+    fails with ENOTTY. A hook may run on a node's n-th question, for example to unplug it; `delay`
+    seconds pass before each answer, as with a slow device."""
 
     def __init__(self):
         super().__init__()
@@ -122,12 +124,14 @@ class QueryCap(UMockdev.IoctlBase):
         self.asked = {}
         self.hooks = {}
         self.errors = []
+        self.delay = 0.0
 
     def reset(self):
         with self.lock:
             self.asked.clear()
             self.hooks.clear()
             self.errors.clear()
+            self.delay = 0.0
 
     def do_handle_ioctl(self, client):
         try:
@@ -136,10 +140,14 @@ class QueryCap(UMockdev.IoctlBase):
                 asked = self.asked[devnode] = self.asked.get(devnode, 0) + 1
                 node = self.nodes.get(devnode)
                 hook = self.hooks.get((devnode, asked))
+            if self.delay:
+                time.sleep(self.delay)
             if hook is not None:
                 hook()
                 client.complete(-1, errno.ENODEV)
-            elif client.get_request() != VIDIOC_QUERYCAP or node is None:
+            elif node is None:
+                client.complete(-1, errno.ENODEV)
+            elif client.get_request() != VIDIOC_QUERYCAP:
                 client.complete(-1, errno.ENOTTY)
             else:
                 answer = struct.pack("16s32s32sIII12x", b"uvcvideo", node.name.encode(), b"usb-0000:00:14.0",
@@ -160,17 +168,23 @@ class Bench:
         self.root = self.testbed.get_root_dir()
         self.queries = QueryCap()
         self.plugged = []
+        self.attached = set()
 
     def plug(self, device):
+        """Adds the device, whose nodes answer from the moment the testbed announces them with an
+        "add" uevent each (adding a device sends it)."""
+        for node in device.nodes:
+            if node.device_caps is not None:
+                self.queries.nodes[node.devnode] = node
+                if node.devnode not in self.attached:
+                    assert self.testbed.attach_ioctl(node.devnode, self.queries)
+                    self.attached.add(node.devnode)
         assert self.testbed.add_from_string(device.description)
         for node in device.nodes:
             if node.device_caps is None:
                 # A socket where the device file should be: open() fails (ENXIO), even for root.
                 with socket.socket(socket.AF_UNIX) as blocker:
                     blocker.bind(f"{self.root}/dev/video{node.number}")
-            else:
-                self.queries.nodes[node.devnode] = node
-                assert self.testbed.attach_ioctl(node.devnode, self.queries)
         self.plugged.append(device)
         return device
 
@@ -184,10 +198,11 @@ class Bench:
             device.gone = True
 
     def unplug(self, device):
+        # The handler stays attached: a watcher may be asking a node as it goes (an unplugged node
+        # answers ENODEV), and umockdev would cut off a process whose question was under way.
         self.plugged.remove(device)
         for node in device.nodes:
-            if self.queries.nodes.pop(node.devnode, None) is not None:
-                self.testbed.detach_ioctl(node.devnode)
+            self.queries.nodes.pop(node.devnode, None)
         self.vanish(device)
         # umockdev leaves the device files behind.
         for node in device.nodes:

@@ -1,7 +1,6 @@
 """The shipped module over fake V4L2 devices: the machine's cameras as the sysfs source lists them,
 seen through the module's three queries, in a child process (see zorvek_child.py)."""
 import json
-import os
 import subprocess
 from collections import namedtuple
 from pathlib import Path
@@ -9,11 +8,10 @@ from pathlib import Path
 import pytest
 
 import fake_v4l2
+from conftest import SHIPPED_PYTHON
 from fake_v4l2 import Node, capture_node, metadata_node, platform_node, usb_camera
 
-REPO = Path(__file__).resolve().parents[3]
 CHILD = Path(__file__).with_name("zorvek_child.py")
-SHIPPED_PYTHON = os.environ.get("ZORVEK_SHIPPED_PYTHON", str(REPO / ".venv/bin/python"))
 DEBIAN_PYTHON = "/usr/bin/python3"
 
 Record = namedtuple("Record", "friendly_name vid pid device_path")
@@ -51,21 +49,6 @@ class Shipped:
             if self.process.poll() is None:
                 self.process.kill()
                 self.process.wait()
-
-
-@pytest.fixture(scope="session")
-def bench():
-    bench = fake_v4l2.Bench()
-    yield bench
-    bench.unplug_all()
-
-
-@pytest.fixture
-def devices(bench):
-    bench.queries.reset()
-    yield bench
-    bench.unplug_all()
-    assert bench.queries.errors == []
 
 
 @pytest.fixture

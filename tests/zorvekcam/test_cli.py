@@ -57,18 +57,22 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
 @pytest.mark.parametrize("unbuffered", ["", "1"])
 def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
     env = package_env() | {"PYTHONUNBUFFERED": unbuffered}
-    for devices in ([], [Device(TARGET_A, "Cam A")]):
+    watching = "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+    # A watch fails at its first line, a camera there from the start.
+    for devices, options, said in (([], (), ""), ([Device(TARGET_A, "Cam A")], (), ""),
+                                   ([Device(TARGET_A, "Cam A")], ("--watch",), watching)):
         # The reader is gone before the first write: a closed pipe ends quietly.
         reader, writer = os.pipe()
         os.close(reader)
-        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json"), stdout=writer,
+        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json", *options), stdout=writer,
                                 stderr=subprocess.PIPE, text=True, env=env, timeout=60)
         os.close(writer)
-        assert (closed.returncode, closed.stderr) == (141, "")
+        assert (closed.returncode, closed.stderr) == (141, said)
         with open("/dev/full", "w") as full:
-            out = subprocess.run(child_command(devices, "-m", "zorvekcam"), stdout=full, stderr=subprocess.PIPE,
-                                 text=True, env=env, timeout=60)
-        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: No space left on device\n")
+            out = subprocess.run(child_command(devices, "-m", "zorvekcam", *options), stdout=full,
+                                 stderr=subprocess.PIPE, text=True, env=env, timeout=60)
+        assert (out.returncode, out.stderr) == (74, said + "zorvekcam: cannot write to standard output: No space left on "
+                                                "device\n")
 
 
 def test_none_attached_is_one_line_and_status_1():
@@ -103,21 +107,26 @@ def test_help_and_bad_arguments():
         assert (out.returncode, out.stdout) == (2, ""), bad
 
 
-def test_watch_sees_a_camera_come_and_go_and_stops_on_ctrl_c():
+def test_watch_polls_where_libudev_cannot_be_loaded_says_so_once_and_stops_on_ctrl_c(tmp_path):
+    (tmp_path / "libudev.so.1").write_text("not a library\n")
     # Cam B is there from the start; each scan is one walk: Cam A appears after a few scans and is
     # gone a few scans later.
     devices = [Device(TARGET_B, "Cam B"), Device(TARGET_A, "Cam A", first_walk=9, last_walk=23)]
     child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", "--interval", "0.05"),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=package_env())
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             env=package_env() | {"LD_LIBRARY_PATH": str(tmp_path)})
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: [lines.put(line) for line in child.stdout], daemon=True).start()
     try:
         events = [lines.get(timeout=30).split()[1:] for _ in range(3)]
-        assert events == [["present", "Cam", "B", "/dev/video2"], ["plugged", "Cam", "A", "/dev/video0"],
-                          ["unplugged", "Cam", "A", "/dev/video0"]]
+        assert events == [["present", "Cam", "B", "/dev/video2"], ["added", "Cam", "A", "/dev/video0"],
+                          ["removed", "Cam", "A", "/dev/video0"]]
         child.send_signal(signal.SIGINT)
         assert child.wait(timeout=30) == 0
-        assert child.stderr.read() == "watching for USB 2560:C0D6 cameras every 0.05 s; Ctrl-C stops\n"
+        assert child.stderr.read() == (
+            "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+            f"no device events (libudev cannot be loaded: {tmp_path}/libudev.so.1: file too short): zorvekcam "
+            "looks for camera changes every 0.05 s instead\n")
     finally:
         child.kill()
         child.wait()

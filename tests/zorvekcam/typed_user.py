@@ -19,6 +19,20 @@ def describe(camera: zorvekcam.Camera) -> str:
     return f"{camera.name} {camera.vid}:{camera.pid} {camera.node or camera.path}"
 
 
+def first_change() -> zorvekcam.Camera | None:
+    for event in zorvekcam.watch(interval=0.5):
+        assert_type(event.kind, str)
+        if event.kind != "present":
+            return event.camera
+    return None
+
+
+async def first_seen() -> zorvekcam.Event | None:
+    async for event in zorvekcam.awatch():
+        return event
+    return None
+
+
 async def listed_meanwhile() -> int:
     assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
     return await zorvekcam.acount()

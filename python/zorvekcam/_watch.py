@@ -1,0 +1,300 @@
+"""Target cameras coming and going, as events: watch() and its asyncio form awatch().
+
+The platform's device events say when something changed: on Linux libudev's monitor of the
+video4linux nodes, on Windows the configuration manager's notifications of video capture interfaces.
+After each burst of them, one walk (list_devices()) says what, compared with the walk before; while
+nothing happens, nothing is walked and no device is opened. Where no device events can be had, a
+walk every `interval` seconds stands in, and the watcher says so once, through the logging module.
+"""
+
+from __future__ import annotations
+
+import time
+
+from . import _core, _devices
+from ._devices import Camera, _Record
+
+# Type names only for the checker, as in _devices.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import threading
+    from asyncio import AbstractEventLoop, Future
+    from collections.abc import AsyncGenerator, Callable, Generator, Iterable
+    from typing import TypeVar
+
+    _T = TypeVar("_T")
+
+# One camera brings two nodes or more, each with its events, and a hub full of cameras a stream of
+# them: a burst ends when the events have been quiet for QUIET seconds, or after LONGEST_BURST
+# seconds at most, and then one walk sees the lot.
+QUIET = 0.02
+LONGEST_BURST = 0.25
+# On Windows, where an event loop cannot watch the notifications, a thread waits for them in slices
+# of this many seconds, so that it ends soon after the watcher is cancelled.
+_WAIT_SLICE = 0.25
+
+_NOTHING: frozenset[str] = frozenset()
+
+PRESENT = "present"
+ADDED = "added"
+REMOVED = "removed"
+
+
+class Event(_Record):
+    """A target camera that was there when watching began (``present``), came (``added``) or went
+    (``removed``). A ``removed`` event holds the camera as it was last seen."""
+
+    __slots__ = ("kind", "camera")
+
+    kind: str
+    """"present", "added" or "removed"."""
+    camera: Camera
+
+    def __init__(self, kind: str, camera: Camera) -> None:
+        self._set(kind=kind, camera=camera)
+
+
+def _identity(camera: Camera) -> str:
+    # What stays with one camera: its serial number, else the port it is plugged into.
+    return camera.serial or camera.port or camera.path
+
+
+def _key(camera: Camera) -> tuple[str, str]:
+    # The same camera at the same place: the path tells the port and the node (Linux) or the interface
+    # (Windows); the identity tells apart two cameras that took turns at one place.
+    return _identity(camera), camera.path
+
+
+def _named(camera: Camera, names: frozenset[str]) -> bool:
+    # An event names a node on Linux ("VIDEO3", the last part of the camera's path), the interface's
+    # whole path on Windows. Both are compared upper-cased, as paths are kept.
+    return camera.path in names or camera.path.rpartition("\\")[2] in names
+
+
+def _changes(before: Iterable[Camera], after: Iterable[Camera], touched: frozenset[str] = _NOTHING,
+             gone: frozenset[str] = _NOTHING) -> tuple[list[Event], list[Camera]]:
+    """The events that lead from the cameras `before` to those a walk found `after`, and the cameras
+    known then.
+
+    A camera stays, with no event, when a camera of the same identity (serial, else port, else path)
+    is at the same path afterwards, and no device event in between removed it (`touched`: the names
+    device events removed): one unplugged and plugged in again is ``removed``, then ``added``. Every
+    ``removed`` comes before every ``added``. `gone`: the names whose last event removed them; their
+    cameras are gone whatever the walk found (a node's removal is announced before sysfs lets go of
+    it). Duplicates (cheap cameras that share one serial number) are told apart by their paths.
+    """
+    before = list(before)
+    after = [camera for camera in after if not _named(camera, gone)]
+    old = {_key(camera) for camera in before if not _named(camera, touched)}
+    new = {_key(camera) for camera in after if not _named(camera, touched)}
+    staying = old & new
+    events = [Event(REMOVED, camera) for camera in before if _key(camera) not in staying]
+    events += [Event(ADDED, camera) for camera in after if _key(camera) not in staying]
+    return events, after
+
+
+def _summary(burst: Iterable[tuple[str, str]]) -> tuple[frozenset[str], frozenset[str]]:
+    """(touched, gone) of a burst of (action, name) events, for _changes()."""
+    touched: set[str] = set()
+    last: dict[str, str] = {}
+    for action, name in burst:
+        if action in ("add", "remove"):
+            name = name.upper()
+            last[name] = action
+            if action == "remove":
+                touched.add(name)
+    return frozenset(touched), frozenset(name for name, action in last.items() if action == "remove")
+
+
+def _checked(interval: float) -> float:
+    if not 0 < interval <= 86400:  # also refuses nan and inf, which no timer takes
+        raise ValueError(f"interval must be a number of seconds above 0, at most a day, not {interval!r}")
+    return interval
+
+
+def _open_monitor(interval: float) -> _core.Monitor | None:
+    """The platform's device events, or None, said once, when a watcher has to poll instead."""
+    try:
+        return _core.Monitor()
+    except OSError as error:
+        import logging
+
+        logging.getLogger("zorvekcam").warning(
+            "no device events (%s): zorvekcam looks for camera changes every %g s instead", error, interval)
+        return None
+
+
+def watch(interval: float = 1.0) -> Generator[Event, None, None]:
+    """The target cameras as events, as they come and go, until the caller stops iterating.
+
+    >>> for event in zorvekcam.watch():
+    ...     print(event.kind, event.camera.name, event.camera.serial or event.camera.port)
+
+    First a ``present`` event for each camera already attached, then ``added`` and ``removed`` as
+    cameras are plugged in and unplugged: after each burst of device events, one walk. `interval`:
+    the seconds between two walks where the platform gives no device events (a warning says so once,
+    through the logging module). Breaking out of the loop (or close()) closes the device events. A
+    failed walk raises EnumerationError and ends the watch.
+    """
+    return _watching(_checked(interval))
+
+
+def _watching(interval: float) -> Generator[Event, None, None]:
+    monitor = _open_monitor(interval)
+    try:
+        known = _devices.list_devices()
+        for camera in known:
+            yield Event(PRESENT, camera)
+        while True:
+            if monitor is None:
+                time.sleep(interval)
+                touched = gone = _NOTHING
+            else:
+                touched, gone = _summary(_burst(monitor))
+            events, known = _changes(known, _devices.list_devices(), touched, gone)
+            yield from events
+    finally:
+        if monitor is not None:
+            monitor.close()
+
+
+def _burst(monitor: _core.Monitor) -> list[tuple[str, str]]:
+    """Waits for device events and for the burst they begin to end; what came."""
+    burst: list[tuple[str, str]] = []
+    while not burst:  # a wake-up for another subsystem's event brings none
+        monitor.wait()
+        burst = monitor.drain()
+    # The burst goes on while events come within QUIET of each other; a wake-up that brings none
+    # (another subsystem's event) does not prolong it.
+    now = time.monotonic()
+    ends, settled = now + LONGEST_BURST, now + QUIET
+    while (left := min(ends, settled) - time.monotonic()) > 0:
+        if monitor.wait(left) and (more := monitor.drain()):
+            burst += more
+            settled = time.monotonic() + QUIET
+    return burst
+
+
+def awatch(interval: float = 1.0) -> AsyncGenerator[Event, None]:
+    """watch() for asyncio: ``async for event in zorvekcam.awatch(): ...``
+
+    The event loop watches the device events' descriptor itself, and each walk runs on a thread of its
+    own, so the loop keeps running meanwhile. Cancelling the task, or leaving the loop, closes the
+    device events and leaves no thread behind (a walk that is under way is waited for: milliseconds).
+    """
+    return _awatching(_checked(interval))
+
+
+async def _awatching(interval: float) -> AsyncGenerator[Event, None]:
+    import asyncio
+
+    loop = asyncio.get_running_loop()
+    monitor = _open_monitor(interval)
+    try:
+        known = await _off_loop(loop, _devices.list_devices)
+        for camera in known:
+            yield Event(PRESENT, camera)
+        while True:
+            if monitor is None:
+                await asyncio.sleep(interval)
+                touched = gone = _NOTHING
+            else:
+                touched, gone = _summary(await _aburst(loop, monitor))
+            events, known = _changes(known, await _off_loop(loop, _devices.list_devices), touched, gone)
+            for event in events:
+                yield event
+    finally:
+        if monitor is not None:
+            monitor.close()
+
+
+async def _aburst(loop: AbstractEventLoop, monitor: _core.Monitor) -> list[tuple[str, str]]:
+    burst: list[tuple[str, str]] = []
+    while not burst:
+        await _readable(loop, monitor, None)
+        burst = monitor.drain()
+    now = loop.time()
+    ends, settled = now + LONGEST_BURST, now + QUIET
+    while (left := min(ends, settled) - loop.time()) > 0:
+        if await _readable(loop, monitor, left) and (more := monitor.drain()):
+            burst += more
+            settled = loop.time() + QUIET
+    return burst
+
+
+def _settle(future: Future[_T], value: _T) -> None:
+    if not future.done():
+        future.set_result(value)
+
+
+async def _readable(loop: AbstractEventLoop, monitor: _core.Monitor, timeout: float | None) -> bool:
+    """Whether device events came within `timeout` seconds (None: no limit)."""
+    descriptor = monitor.fileno()
+    if descriptor is None:
+        return await _wait_in_slices(loop, monitor, timeout)
+    ready: Future[bool] = loop.create_future()
+    loop.add_reader(descriptor, _settle, ready, True)
+    timer = None if timeout is None else loop.call_later(timeout, _settle, ready, False)
+    try:
+        return await ready
+    finally:
+        # The reader goes as soon as it has fired: while a walk runs, events that come need no
+        # callback, and a descriptor that stays readable would call one on every turn of the loop.
+        loop.remove_reader(descriptor)
+        if timer is not None:
+            timer.cancel()
+
+
+async def _wait_in_slices(loop: AbstractEventLoop, monitor: _core.Monitor, timeout: float | None) -> bool:
+    # Where the loop has no descriptor to watch (Windows), one thread waits, in slices, so that it
+    # sees soon after a cancellation that it is to stop.
+    import threading
+
+    stop = threading.Event()
+
+    def wait() -> bool:
+        ends = None if timeout is None else time.monotonic() + timeout
+        while not stop.is_set():
+            left = _WAIT_SLICE if ends is None else ends - time.monotonic()
+            if monitor.wait(max(0.0, min(_WAIT_SLICE, left))):
+                return True
+            if left <= _WAIT_SLICE and ends is not None:
+                return False
+        return False
+
+    return await _off_loop(loop, wait, stop=stop)
+
+
+async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args: object,
+                    stop: threading.Event | None = None) -> _T:
+    """function(*args) on a thread of its own, in this context (for trace()). The thread has ended
+    when this returns, cancelled or not (`stop` is set first, for a function that looks at it):
+    asyncio's default executor would keep its threads."""
+    import contextvars
+    import threading
+
+    done: Future[_T] = loop.create_future()
+    context = contextvars.copy_context()
+
+    def run() -> None:
+        try:
+            result = context.run(function, *args)
+        except BaseException as error:  # handed to the awaiting task, whatever it is
+            loop.call_soon_threadsafe(_fail, done, error)
+        else:
+            loop.call_soon_threadsafe(_settle, done, result)
+
+    thread = threading.Thread(target=run, name="zorvekcam-walk", daemon=True)
+    thread.start()
+    try:
+        return await done
+    finally:
+        if stop is not None:
+            stop.set()
+        thread.join()
+
+
+def _fail(future: Future[_T], error: BaseException) -> None:
+    if not future.done():
+        future.set_exception(error)
+

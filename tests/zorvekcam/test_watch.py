@@ -1,0 +1,127 @@
+"""watch() and awatch() over scripted devices: how two walks become events, and what a watch
+leaves behind when it is left. (Device events themselves: tests/linux/test_watch.py, under umockdev;
+the polling fallback: test_cli.py.)"""
+import asyncio
+import os
+import threading
+
+import pytest
+
+from conftest import TARGET_A, linux_path
+from scripted import Device
+
+import zorvekcam
+from zorvekcam import CAP_V4L2, Camera, Event
+from zorvekcam._watch import _changes, _summary
+
+
+def camera(node, serial=None, port=None):
+    path = linux_path("vid_2560&pid_c0d6", node).upper()
+    return Camera("Cam", "2560", "C0D6", path, f"/dev/{node}", int(node[5:]), CAP_V4L2, serial, port)
+
+
+def removed(*cameras):
+    return [Event("removed", c) for c in cameras]
+
+
+def added(*cameras):
+    return [Event("added", c) for c in cameras]
+
+
+def test_a_camera_stays_while_its_identity_stays_at_its_place_and_no_event_removed_it():
+    a, b, c = camera("video0", "SN-A", "1-1"), camera("video2", None, "1-2"), camera("video4", "SN-C", "1-3")
+    assert _changes([a, b], [a, b]) == ([], [a, b])
+    # Every removal comes before every addition.
+    assert _changes([a, b], [c, a]) == (removed(b) + added(c), [c, a])
+    # The walks agree, but a device event removed its node in between: unplugged and plugged in again.
+    assert _changes([a, b], [a, b], touched=frozenset({"VIDEO0"})) == (removed(a) + added(a), [a, b])
+    # On Windows an event names the interface's whole path.
+    assert _changes([a], [a], touched=frozenset({a.path})) == (removed(a) + added(a), [a])
+    # Another camera in the same socket, at the same node; the same camera moved to another socket.
+    stranger, moved = camera("video0", "SN-Z", "1-1"), camera("video6", "SN-A", "2-1")
+    assert _changes([a], [stranger])[0] == removed(a) + added(stranger)
+    assert _changes([a], [moved])[0] == removed(a) + added(moved)
+    # Removed for good, though the walk still found it (sysfs lets go after the event): gone.
+    assert _changes([a, b], [a, b], touched=frozenset({"VIDEO2"}), gone=frozenset({"VIDEO2"})) == (removed(b), [a])
+    # Cheap cameras that share a serial number are told apart by where they are.
+    twin1, twin2 = camera("video0", "0001", "1-1"), camera("video2", "0001", "1-2")
+    assert _changes([twin1, twin2], [twin2]) == (removed(twin1), [twin2])
+    assert _changes([twin2], [twin1, twin2]) == (added(twin1), [twin1, twin2])
+
+
+def test_a_burst_touches_every_name_it_removed_and_leaves_gone_those_it_removed_last():
+    assert _summary([("add", "video0"), ("add", "video1")]) == (frozenset(), frozenset())
+    replugged = [("remove", "video0"), ("remove", "video1"), ("add", "video0"), ("add", "video1")]
+    assert _summary(replugged) == (frozenset({"VIDEO0", "VIDEO1"}), frozenset())
+    assert _summary([("add", "video3"), ("remove", "video3"), ("change", "video3"), ("lost", "")]) == (
+        frozenset({"VIDEO3"}), frozenset({"VIDEO3"}))
+
+
+@pytest.mark.parametrize("interval", [0, -1, float("nan"), float("inf"), 86401])
+def test_an_interval_no_timer_takes_is_refused_at_the_call(interval):
+    with pytest.raises(ValueError):
+        zorvekcam.watch(interval)
+    with pytest.raises(ValueError):
+        zorvekcam.awatch(interval)
+
+
+def descriptors():
+    return len(os.listdir("/proc/self/fd"))
+
+
+def test_leaving_either_watch_closes_its_device_events_and_leaves_no_thread(scripted_devices):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+    present = Event("present", zorvekcam.list_devices()[0])
+    before = descriptors(), threading.active_count()
+    for event in zorvekcam.watch():
+        watching = descriptors()
+        break
+    assert event == present and (descriptors(), threading.active_count()) == before
+    # This machine has libudev: the watch had its descriptor, which leaving it closed.
+    assert watching == before[0] + 1
+
+    async def leave_at_once():
+        inside = descriptors(), threading.active_count()  # the loop has descriptors of its own
+        async for event in zorvekcam.awatch():
+            watching = descriptors()
+            break
+        await asyncio.sleep(0.01)  # leaving an `async for` closes the generator on the loop's next turn
+        return event, watching - inside[0], (descriptors(), threading.active_count()) == inside
+
+    assert asyncio.run(leave_at_once()) == (present, 1, True)
+
+
+class DescriptorlessMonitor:
+    """A monitor with no descriptor for the loop to watch, as on Windows: its events come when
+    `ready` is set."""
+
+    def __init__(self):
+        self.ready = threading.Event()
+
+    def fileno(self):
+        return None
+
+    def wait(self, timeout):
+        return self.ready.wait(timeout)
+
+
+def test_without_a_descriptor_awatch_waits_on_one_thread_that_a_cancellation_ends():
+    from zorvekcam._watch import _readable
+
+    async def scenario():
+        loop = asyncio.get_running_loop()
+        monitor = DescriptorlessMonitor()
+        threads = threading.active_count()
+        assert await _readable(loop, monitor, 0.3) is False  # longer than a slice: waited out whole
+        loop.call_later(0.3, monitor.ready.set)
+        assert await _readable(loop, monitor, None) is True
+        monitor.ready.clear()
+        waiting = asyncio.create_task(_readable(loop, monitor, None))
+        await asyncio.sleep(0.3)
+        during = threading.active_count()
+        waiting.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await waiting
+        return during - threads, threading.active_count() - threads
+
+    assert asyncio.run(scenario()) == (1, 0)
