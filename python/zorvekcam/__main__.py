@@ -83,6 +83,8 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     parser.add_argument("--interval", type=float, default=1.0, metavar="SECONDS",
                         help="with --watch, where the system gives no device events: seconds between two scans "
                         "(default: %(default)s)")
+    parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
+                        "device events or not (for a container that the host passes no device events to)")
     parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
                         "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
@@ -163,7 +165,7 @@ def _watch(args: argparse.Namespace) -> int:
     try:
         print(f"watching for {TARGET} cameras; Ctrl-C stops", file=sys.stderr, flush=True)
         with _TraceBlock(_StderrTrace) if args.trace else contextlib.nullcontext():
-            events = watch(args.interval)
+            events = watch(args.interval, poll=args.poll)
             try:
                 for event in events:
                     writing = True

@@ -112,8 +112,10 @@ def _checked(interval: float) -> float:
     return interval
 
 
-def _open_monitor(interval: float) -> _core.Monitor | None:
-    """The platform's device events, or None, said once, when a watcher has to poll instead."""
+def _open_monitor(interval: float, poll: bool) -> _core.Monitor | None:
+    """The platform's device events, or None: asked to poll, or, said once, when a watcher has to."""
+    if poll:
+        return None
     try:
         return _core.Monitor()
     except OSError as error:
@@ -124,7 +126,7 @@ def _open_monitor(interval: float) -> _core.Monitor | None:
         return None
 
 
-def watch(interval: float = 1.0) -> Generator[Event, None, None]:
+def watch(interval: float = 1.0, *, poll: bool = False) -> Generator[Event, None, None]:
     """The target cameras as events, as they come and go, until the caller stops iterating.
 
     >>> for event in zorvekcam.watch():
@@ -133,14 +135,16 @@ def watch(interval: float = 1.0) -> Generator[Event, None, None]:
     First a ``present`` event for each camera already attached, then ``added`` and ``removed`` as
     cameras are plugged in and unplugged: after each burst of device events, one walk. `interval`:
     the seconds between two walks where the platform gives no device events (a warning says so once,
-    through the logging module). Breaking out of the loop (or close()) closes the device events. A
-    failed walk raises EnumerationError and ends the watch.
+    through the logging module). `poll`: walk every `interval` seconds, device events or not (a
+    container that the host passes no device events to has a monitor that never wakes). Breaking out
+    of the loop (or close()) closes the device events. A failed walk raises EnumerationError and
+    ends the watch.
     """
-    return _watching(_checked(interval))
+    return _watching(_checked(interval), poll)
 
 
-def _watching(interval: float) -> Generator[Event, None, None]:
-    monitor = _open_monitor(interval)
+def _watching(interval: float, poll: bool) -> Generator[Event, None, None]:
+    monitor = _open_monitor(interval, poll)
     try:
         known = _devices.list_devices()
         for camera in known:
@@ -175,21 +179,21 @@ def _burst(monitor: _core.Monitor) -> list[tuple[str, str]]:
     return burst
 
 
-def awatch(interval: float = 1.0) -> AsyncGenerator[Event, None]:
+def awatch(interval: float = 1.0, *, poll: bool = False) -> AsyncGenerator[Event, None]:
     """watch() for asyncio: ``async for event in zorvekcam.awatch(): ...``
 
     The event loop watches the device events' descriptor itself, and each walk runs on a thread of its
     own, so the loop keeps running meanwhile. Cancelling the task, or leaving the loop, closes the
     device events and leaves no thread behind (a walk that is under way is waited for: milliseconds).
     """
-    return _awatching(_checked(interval))
+    return _awatching(_checked(interval), poll)
 
 
-async def _awatching(interval: float) -> AsyncGenerator[Event, None]:
+async def _awatching(interval: float, poll: bool) -> AsyncGenerator[Event, None]:
     import asyncio
 
     loop = asyncio.get_running_loop()
-    monitor = _open_monitor(interval)
+    monitor = _open_monitor(interval, poll)
     try:
         known = await _off_loop(loop, _devices.list_devices)
         for camera in known:

@@ -125,3 +125,17 @@ def test_without_a_descriptor_awatch_waits_on_one_thread_that_a_cancellation_end
         return during - threads, threading.active_count() - threads
 
     assert asyncio.run(scenario()) == (1, 0)
+
+
+def test_asked_to_poll_a_watch_opens_no_device_events_and_walks_every_interval(scripted_devices, monkeypatch):
+    def no_monitor(*_):
+        raise AssertionError("a polling watch opened device events")
+
+    monkeypatch.setattr(zorvekcam._core, "Monitor", no_monitor)
+    scripted_devices.attach(Device(TARGET_A, "Cam A", first_walk=3))
+    events = zorvekcam.watch(0.01, poll=True)
+    try:
+        event = next(events)
+    finally:
+        events.close()
+    assert (event.kind, event.camera.name, scripted_devices.walks()) == ("added", "Cam A", 4)
