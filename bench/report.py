@@ -214,6 +214,10 @@ def counting_rows(gil):
     missed = 100 * (COUNTING_KEPT_TARGET - here)
     looped = gil["beside"] + gil["beside_elsewhere"]
     seconds = sum(run["seconds"] for run in looped)
+
+    def per_listing(place):
+        return duration(sum(run["seconds"] for run in gil[place]) / sum(run["listings"] for run in gil[place]))
+
     rows = [("a pure-Python counting thread beside a thread calling `list_devices()` in a loop, "
              f"{len(gil['beside'])} s in turns with it alone", "", "", f"{100 * here:.1f}% of its rate alone",
              "≥ 80%: met" if missed <= 0 else f"≥ 80%: missed by {missed:.1f} points",
@@ -224,8 +228,8 @@ def counting_rows(gil):
                  f"{100 * share('waiting_for_lock'):.1f}%", ""))
     rows.append(("… the same loop in another process instead, which shares no lock with the counting thread",
                  "", "", f"{100 * kept('beside_elsewhere'):.1f}% of its rate alone", ""))
-    rows.append(("… the loop, in either place", duration(seconds / sum(run["listings"] for run in looped)) +
-                 " per listing", "",
+    rows.append(("… the loop, a listing every", f"{per_listing('beside')} beside the counting thread, "
+                 f"{per_listing('beside_elsewhere')} in another process", "",
                  f"processors busy: the listing thread {sum(run['lister_on_cpu'] for run in looped) / seconds:.2f}, "
                  f"the fake devices' handler {gil['handler_on_cpu'] / seconds:.2f}", ""))
     return rows
