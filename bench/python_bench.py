@@ -1,5 +1,6 @@
-"""What Python adds: the time to import the module, and what a getDeviceCount call costs from Python
-over the scripted devices that the native count benchmark (bench/scan_bench.cpp) walks.
+"""What Python adds: the time to import the module Zorvek and the package zorvekcam, and what a
+getDeviceCount call costs from Python over the scripted devices that the native count benchmark
+(bench/scan_bench.cpp) walks.
 
     python bench/python_bench.py --scripted-module <build>/scripted/Zorvek...so \
         --native-bench <build>/bench/bench_discovery --out python.json
@@ -8,8 +9,8 @@ The Python call and the native one run in turns, --rounds times, each in a fresh
 overhead is the median of the rounds' differences, so that a change of load on a shared machine
 falls on both sides of each difference.
 
-Run it with the interpreter whose environment holds the installed module: the import is timed on
-that one, in fresh interpreters, as a user's script meets it.
+Run it with the interpreter whose environment holds the installed modules: the imports are timed on
+that one, in fresh interpreters started outside the source tree, as a user's script meets them.
 """
 import argparse
 import ctypes
@@ -30,16 +31,16 @@ TARGET_PATH = (
 LAST_WALK = 2**31 - 1
 
 
-def import_milliseconds(python, runs):
-    """`import Zorvek` as -X importtime reports it (cumulative, in ms), once per fresh interpreter."""
+def import_milliseconds(python, runs, module):
+    """`import <module>` as -X importtime reports it (cumulative, in ms), once per fresh interpreter."""
     times = []
     with tempfile.TemporaryDirectory() as elsewhere:  # not the source tree: the installed module
         for _ in range(runs):
-            done = subprocess.run([python, "-X", "importtime", "-c", "import Zorvek"], cwd=elsewhere,
+            done = subprocess.run([python, "-X", "importtime", "-c", f"import {module}"], cwd=elsewhere,
                                   capture_output=True, text=True, check=True)
-            lines = [line for line in done.stderr.splitlines() if line.rstrip().endswith("| Zorvek")]
+            lines = [line for line in done.stderr.splitlines() if line.rstrip().endswith(f"| {module}")]
             if len(lines) != 1:
-                raise SystemExit(f"python_bench: no import time for Zorvek in:\n{done.stderr}")
+                raise SystemExit(f"python_bench: no import time for {module} in:\n{done.stderr}")
             times.append(int(lines[0].split("|")[1]) / 1000)
     return times
 
@@ -116,7 +117,8 @@ def main():
     if not (args.scripted_module and args.native_bench and args.out):
         parser.error("--scripted-module, --native-bench and --out are required")
 
-    imports = import_milliseconds(sys.executable, args.import_runs)
+    imports = import_milliseconds(sys.executable, args.import_runs, "Zorvek")
+    package_imports = import_milliseconds(sys.executable, args.import_runs, "zorvekcam")
     native, python, unbuffered = [], [], []
     for _ in range(args.rounds):
         native.append(native_count_seconds(args.native_bench))
@@ -124,6 +126,7 @@ def main():
         unbuffered.append(count_in_child(args.scripted_module, args.repeats, unbuffered=True)["median"])
     with open(args.out, "w") as out:
         json.dump({"import_ms": statistics.median(imports), "import_ms_runs": imports,
+                   "package_import_ms": statistics.median(package_imports), "package_import_ms_runs": package_imports,
                    "native_count_s": statistics.median(native), "count_call_s": statistics.median(python),
                    "count_call_unbuffered_s": statistics.median(unbuffered),
                    "overhead_s": statistics.median(p - n for p, n in zip(python, native)),

@@ -1,10 +1,11 @@
 """Prints the results of one benchmark run (scripts/bench.sh) as one Markdown table, with the ratios and
-the targets they are held to.
+the targets they are held to, then the targets alone with their verdicts.
 
-    python bench/report.py --discovery discovery.json --python python.json [--sysfs sysfs.json]
+    python bench/report.py --discovery discovery.json --python python.json [--listing listing.json]
+        [--sysfs sysfs.json] [--native native.json]
 
-Times are medians: of Google Benchmark's repetitions, of the Python repeats, and of the rounds of the
-Linux comparisons, where every ratio is taken within one round before the median of the rounds. The
+Times are medians: of Google Benchmark's repetitions, of the Python repeats, of the turns and rounds of
+the Linux comparisons, where every ratio is taken within one turn or round before the median. The
 work that only computes (matching, scripted devices, the Python call) is timed in processor time,
 which other programs on a shared machine disturb less; the Linux comparisons, which wait for the
 file system and the fake devices, in wall-clock time.
@@ -21,6 +22,10 @@ IMPORT_TARGET_MS = 5
 FLOOR_RATIO_TARGET = 1.15
 WATCH_LATENCY_TARGET_MS = 100
 LATEST_TICK_TARGET_MS = 50
+PACKAGE_IMPORT_TARGET_MS = 10
+LISTING_OVER_SCAN_TARGET = 1.3
+COUNTING_KEPT_TARGET = 0.8
+PEERS = ("cv2-enumerate-cameras", "linuxpy", "pyudev")
 
 
 def duration(seconds):
@@ -89,25 +94,10 @@ def discovery_rows(native, python):
                  f"{duration(python['unbuffered_overhead_s'])} above native", ""))
     rows.append(("`import Zorvek` (fresh interpreter, `-X importtime`)", f"{python['import_ms']:.2f} ms", "", "",
                  verdict(python["import_ms"], IMPORT_TARGET_MS, f"≤ {IMPORT_TARGET_MS} ms")))
+    rows.append(("`import zorvekcam` (fresh interpreter, `-X importtime`, cumulative)",
+                 f"{python['package_import_ms']:.2f} ms", "", "",
+                 verdict(python["package_import_ms"], PACKAGE_IMPORT_TARGET_MS, f"≤ {PACKAGE_IMPORT_TARGET_MS} ms")))
     return rows
-
-
-def listing_note(sysfs, tool):
-    listed = sysfs["listed"][tool]
-    capture = set(sysfs["capture_nodes"])
-    nodes = [entry[0] for entry in listed]
-    with_ids = sum(1 for entry in listed if entry[1] and entry[2])
-    notes = [f"lists {len(nodes)} nodes"]
-    extra = [node for node in nodes if node not in capture]
-    if extra:
-        notes.append(f"{len(extra)} of them metadata nodes")
-    missing = capture - set(nodes)
-    if missing:
-        notes.append(f"misses {len(missing)} capture nodes")
-    notes.append("with the USB IDs" if with_ids == len(nodes) else
-                 "no USB IDs" if with_ids == 0 else f"IDs for {with_ids} only")
-    notes.append(f"{sysfs['queries_per_listing'][tool]} VIDIOC_QUERYCAP")
-    return ", ".join(notes)
 
 
 def paired_times(native):
@@ -142,7 +132,8 @@ def native_rows(native_result):
     walk_over_floor = median("walk/floor")
     rows.append((f"one scan over them, in turns with the floor{found_note(rounds, native_result)}",
                  duration(median("walk")), duration(median("walk") / nodes), f"walk/floor {walk_over_floor:.2f}",
-                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}")))
+                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}"),
+                 f"Zorvek's scan over its floor, {nodes} nodes as plain files"))
     rows.append(("… counting the scanning thread's processor time only", "", "",
                  f"walk/floor {median('walk/floor cpu'):.2f}", ""))
     # What a user waits for: a count, then the records of k cameras (two nodes each), every walk at
@@ -163,7 +154,6 @@ def sysfs_rows(sysfs):
         paired = native["scanOverFloor"][1]
         times = {name: seconds for name, (seconds, _) in native.items()}
         times.update(paired_times(native))
-        times.update({tool: seconds for tool, seconds in round_.items() if tool != "native"})
         rounds.append(times)
 
     def median(name):
@@ -182,14 +172,128 @@ def sysfs_rows(sysfs):
     rows.append((f"one scan (`initialize`) over the same nodes, in turns with the floor{found_note(rounds, sysfs)}",
                  duration(median("walk")),
                  duration(median("walk") / nodes), f"walk/floor {walk_over_floor:.2f}",
-                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}")))
+                 verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}"),
+                 f"Zorvek's scan over its floor, {nodes} fake nodes under umockdev"))
     rows.append(("… counting the scanning thread's processor time only", "", "",
                  f"walk/floor {median('walk/floor cpu'):.2f}", ""))
-    rows.append(("`Zorvek.getDeviceCount(0)` from Python over them", duration(median("zorvek")),
-                 duration(median("zorvek") / nodes), f"{ratio('zorvek', 'walk'):.2f} × the native scan", ""))
-    for tool in ("cv2-enumerate-cameras", "linuxpy", "pyudev"):
-        rows.append((f"peer `{tool}`: {listing_note(sysfs, tool)}", duration(median(tool)),
-                     duration(median(tool) / nodes), f"walk/peer {ratio('walk', tool):.2f}", ""))
+    return rows
+
+
+def counts_text(counts):
+    return f"{counts['opened']} opens, {counts['asked']} VIDIOC_QUERYCAP"
+
+
+def mixed_rows(mixed):
+    """8 targets and 8 others: list_devices() against the bare scan, their opens, and the counting thread."""
+    nodes = mixed["nodes"]
+    turns = mixed["turns"]
+    listing, scan = statistics.median(turns["listing_s"]), statistics.median(turns["scan_s"])
+    ratio = statistics.median(a / b for a, b in zip(turns["listing_s"], turns["scan_s"]))
+    title = f"Linux, {mixed['targets']} target cameras and {mixed['others']} others ({nodes} fake nodes)"
+    rows = [(f"{title}: `zorvekcam.list_devices()`, in turns with the bare scan", duration(listing),
+             duration(listing / nodes), f"list/scan {ratio:.2f}",
+             verdict(ratio, LISTING_OVER_SCAN_TARGET, f"≤ {LISTING_OVER_SCAN_TARGET}"),
+             "`list_devices()` over the bare scan, 8 targets and 8 others")]
+    rows.append(("… the bare scan, `Zorvek.getDeviceCount(0)`", duration(scan), duration(scan / nodes), "", ""))
+    for tool, text in (("zorvekcam", "one `list_devices()`"), ("Zorvek", "one bare scan")):
+        counts = mixed["once"][tool]["counts"]
+        other = counts["other"]["opened"]
+        rows.append((f"… opens of the other cameras' {nodes // 2} nodes by {text}", "", "",
+                     f"others: {counts_text(counts['other'])}; targets: {counts_text(counts['target'])}",
+                     ("0: met" if other == 0 else f"0: missed ({other})") if tool == "zorvekcam" else "",
+                     "opens of the other cameras' nodes by one `list_devices()`"))
+    return rows + counting_rows(mixed["gil"])
+
+
+def counting_rows(gil):
+    def kept(beside):
+        return statistics.median(b["rate"] / a["rate"] for a, b in zip(gil["alone"], gil[beside]))
+
+    def share(key):
+        return statistics.median(run[key] / run["seconds"] for run in gil["beside"])
+
+    here = kept("beside")
+    missed = 100 * (COUNTING_KEPT_TARGET - here)
+    looped = gil["beside"] + gil["beside_elsewhere"]
+    seconds = sum(run["seconds"] for run in looped)
+
+    def per_listing(place):
+        return duration(sum(run["seconds"] for run in gil[place]) / sum(run["listings"] for run in gil[place]))
+
+    rows = [("a pure-Python counting thread beside a thread calling `list_devices()` in a loop, "
+             f"{len(gil['beside'])} s in turns with it alone", "", "", f"{100 * here:.1f}% of its rate alone",
+             "≥ 80%: met" if missed <= 0 else f"≥ 80%: missed by {missed:.1f} points",
+             "a counting thread's rate beside a listing loop, of its rate alone")]
+    rows.append(("… the counting thread's time beside the loop (the kernel's schedstat)", "", "",
+                 f"running {100 * share('on_cpu'):.0f}%, waiting for a processor "
+                 f"{100 * share('waiting_for_cpu'):.0f}%, waiting for the interpreter's lock "
+                 f"{100 * share('waiting_for_lock'):.1f}%", ""))
+    rows.append(("… the same loop in another process instead, which shares no lock with the counting thread",
+                 "", "", f"{100 * kept('beside_elsewhere'):.1f}% of its rate alone", ""))
+    rows.append(("… the loop, a listing every", f"{per_listing('beside')} beside the counting thread, "
+                 f"{per_listing('beside_elsewhere')} in another process", "",
+                 f"processors busy: the listing thread {sum(run['lister_on_cpu'] for run in looped) / seconds:.2f}, "
+                 f"the fake devices' handler {gil['handler_on_cpu'] / seconds:.2f}", ""))
+    return rows
+
+
+def plural(count, noun):
+    return f"{count} {noun}{'s' * (count != 1)}"
+
+
+def listed_text(once, capture_nodes):
+    listed = [entry[0] for entry in once["listed"]]
+    notes = [f"lists {plural(len(listed), 'node')}"]
+    extra = [node for node in listed if node not in capture_nodes]
+    if extra:
+        notes.append(f"{plural(len(extra), 'metadata node')} among them")
+    missing = set(capture_nodes) - set(listed)
+    if missing:
+        notes.append(f"misses {plural(len(missing), 'capture node')}")
+    with_ids = sum(1 for entry in once["listed"] if entry[1] and entry[2])
+    notes.append("with the USB IDs" if with_ids == len(listed) else
+                 "no USB IDs" if with_ids == 0 else f"IDs for {with_ids} only")
+    opened = sum(group["opened"] for group in once["counts"].values())
+    asked = sum(group["asked"] for group in once["counts"].values())
+    notes.append(f"{plural(opened, 'open')}, {asked} VIDIOC_QUERYCAP")
+    return ", ".join(notes)
+
+
+def listed_text_of(at, tool):
+    """What `tool` listed: list_devices() the target cameras' capture nodes, a peer every camera's."""
+    return listed_text(at["once"][tool], at["target_capture_nodes" if tool == "zorvekcam" else "capture_nodes"])
+
+
+def peer_rows(peers, held):
+    """Per number of cameras: list_devices() and the peers' complete listings, interleaved round by round;
+    `held` to the target, or not."""
+    rows = []
+    for at in peers:
+        rounds = at["rounds"]
+        nodes = at["nodes"]
+
+        def median(tool):
+            return statistics.median(r[tool] for r in rounds)
+
+        def ratio(tool):
+            return statistics.median(r["zorvekcam"] / r[tool] for r in rounds)
+
+        best = min(PEERS, key=median)
+        cameras = f"{at['cameras']} camera{'s' * (at['cameras'] > 1)}"
+        kinds = "all of the target model" if at["targets"] == at["cameras"] else f"{at['targets']} of the target model"
+        over_best = ratio(best)
+        target = "< 1 × the best peer: met" if over_best < 1 else \
+            f"< 1 × the best peer: missed by {100 * (over_best - 1):.0f}%"
+        rows.append((f"Linux, {cameras} ({kinds}, {nodes} nodes), {len(rounds)} rounds: `list_devices()`: "
+                     f"{listed_text_of(at, 'zorvekcam')}",
+                     duration(median("zorvekcam")), duration(median("zorvekcam") / nodes),
+                     f"{over_best:.2f} × the best peer ({best})", target if held else "",
+                     f"`list_devices()` against the best peer's complete listing, {cameras}"))
+        for tool in PEERS:
+            rows.append((f"… peer `{tool}`: {listed_text_of(at, tool)}",
+                         duration(median(tool)), duration(median(tool) / nodes), f"list/peer {ratio(tool):.2f}", ""))
+        rows.append(("… every node opened and asked VIDIOC_QUERYCAP, nothing else (no listing)",
+                     duration(median("asks")), duration(median("asks") / nodes), f"list/asks {ratio('asks'):.2f}", ""))
     return rows
 
 
@@ -237,6 +341,7 @@ def main():
     parser.add_argument("--sysfs")
     parser.add_argument("--native")
     parser.add_argument("--watch")
+    parser.add_argument("--listing")
     parser.add_argument("--load-before", help="what uptime printed before the run")
     parser.add_argument("--load-after", help="what uptime printed after it")
     args = parser.parse_args()
@@ -248,6 +353,12 @@ def main():
     with open(args.python) as file:
         python = json.load(file)
     rows = discovery_rows(native, python)
+    if args.listing:
+        with open(args.listing) as file:
+            listing = json.load(file)
+        rows += mixed_rows(listing["mixed"])
+        for mix, peers in listing["peers"].items():
+            rows += peer_rows(peers, held=mix == "target")
     if args.sysfs:
         with open(args.sysfs) as file:
             rows += sysfs_rows(json.load(file))
@@ -262,7 +373,17 @@ def main():
     print("| " + " | ".join(header) + " |")
     print("|" + "|".join(["---"] + ["--:"] * 3 + ["---"]) + "|")
     for row in rows:
-        print("| " + " | ".join(row) + " |")
+        print("| " + " | ".join(row[:5]) + " |")
+
+    # The rows held to a target once more, on their own; a sixth field, where a row has one, names
+    # the row there more briefly.
+    print()
+    print("| target | measured | verdict |")
+    print("|---|--:|---|")
+    for measurement, time, _, ratio, target, *label in rows:
+        if target:
+            limit, _, outcome = target.partition(": ")
+            print(f"| {(label or [measurement])[0]}: {limit} | {ratio or time} | {outcome} |")
 
 
 if __name__ == "__main__":

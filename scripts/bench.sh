@@ -2,8 +2,10 @@
 # Sets up (scripts/setup.sh --bench), builds the benchmarks in build/bench, runs them all and prints
 # one table of the results with their ratios and targets (bench/report.py). Takes a few minutes;
 # what each step measured stays in build/bench/results/. docs/performance.md tells what it means.
-#   scripts/bench.sh [--nodes N] [--rounds R]   fake video4linux nodes for the Linux comparison
-#                                               (64), and its rounds (3)
+#   scripts/bench.sh [--nodes N] [--rounds R]   fake video4linux nodes for the Linux scan against
+#                                               its floor (64), and its rounds (3)
+# The Python measurements take the modules and the package zorvekcam as installed into .venv (by
+# the setup, from this tree), the peers they are compared with too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,7 +34,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZORVEK_BUILD_BENCHM
   -DPython_EXECUTABLE="$python" -Dpybind11_DIR="$("$python" -m pybind11 --cmakedir)" >/dev/null
 cmake --build "$build" -j 2 >&2
 scripted_module=$(echo "$build"/scripted/Zorvek.*.so)
-platform_module=$(echo "$build"/module/Zorvek.*.so)
 rm -rf "$results"
 mkdir -p "$results"
 uptime >"$results/load-before.txt"
@@ -47,9 +48,12 @@ step "Python: import time, and a count's cost above the native call"
 "$python" bench/python_bench.py --scripted-module "$scripted_module" --native-bench "$build"/bench/bench_discovery \
   --out "$results/python.json"
 
-step "Linux: the scan over $nodes fake nodes, the floor and the peers (umockdev, $rounds rounds)"
+step "Linux: Zorvek's scan over $nodes fake nodes against the floor (umockdev, $rounds rounds)"
 umockdev-wrapper /usr/bin/python3 bench/sysfs_compare.py --bench-sysfs "$build"/bench/bench_sysfs \
-  --python "$python" --module "$platform_module" --nodes "$nodes" --rounds "$rounds" --out "$results/sysfs.json"
+  --nodes "$nodes" --rounds "$rounds" --out "$results/sysfs.json"
+
+step "Linux: zorvekcam.list_devices() against the bare scan and the peers, the counting thread (umockdev)"
+umockdev-wrapper /usr/bin/python3 bench/listing_compare.py --python "$python" --out "$results/listing.json"
 
 step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
 "$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
@@ -63,5 +67,5 @@ umockdev-wrapper /usr/bin/python3 bench/watch_bench.py --python "$python" --out 
 uptime >"$results/load-after.txt"
 step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
-  --sysfs "$results/sysfs.json" "${native[@]}" --watch "$results/watch.json" --load-before "$results/load-before.txt" \
-  --load-after "$results/load-after.txt" | tee "$results/table.md"
+  --listing "$results/listing.json" --sysfs "$results/sysfs.json" "${native[@]}" --watch "$results/watch.json" \
+  --load-before "$results/load-before.txt" --load-after "$results/load-after.txt" | tee "$results/table.md"
