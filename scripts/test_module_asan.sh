@@ -3,7 +3,8 @@
 # package's core, the records module and the probe extension built by clang with AddressSanitizer
 # and UndefinedBehaviorSanitizer. The interpreter itself is not instrumented: the sanitizer runtime
 # is preloaded into it, and leak checking is off (the interpreter keeps memory until exit by design).
-# Huge allocations fail as MemoryError instead of stopping the process. Expects scripts/setup.sh --test to have run.
+# Huge allocations fail as MemoryError instead of stopping the process. Expects scripts/setup.sh
+# --test to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
