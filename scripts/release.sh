@@ -6,8 +6,12 @@
 # 3. that wheel repaired by auditwheel into a manylinux wheel, which must need no library grafted in
 #    (what the modules use beyond the manylinux set is loaded with dlopen, never linked);
 # 4. twine check of both files, and the repaired wheel installed into another fresh virtual
-#    environment, where the package's smoke test (tests/smoke.py) runs `zorvekcam --json`.
-# Then writes the sdist and the manylinux wheel to DIR (dist/). --no-setup skips scripts/setup.sh, for
+#    environment, where the package's smoke test (tests/smoke.py) runs `zorvekcam --json`;
+# 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
+#    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
+#    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
+#    Skipped, with a message, where Wine cannot be installed.
+# Then writes the sdist and both wheels to DIR (dist/). --no-setup skips scripts/setup.sh, for
 # the test command, which has just run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,7 +86,11 @@ COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "$repaired" | 
 "$work/venv/bin/python" -m pip install -q "$repaired"
 "$work/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
 
+scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
+windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
+[[ -z $windows ]] || scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
+
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
-cp "$sdist" "$repaired" "$out"/
-step "wrote $out/$(basename "$sdist") and $out/$(basename "$repaired")"
+cp "$sdist" "$repaired" $windows "$out"/
+step "wrote $out/$(basename "$sdist"), $out/$(basename "$repaired")${windows:+ and $out/$(basename "$windows")}"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The Windows wheel in a 64-bit Windows CPython under Wine: installed with pip into a fresh copy of
+# that Python, which then runs the package's smoke test (tests/smoke.py) and the tests that hold on
+# Windows (tests/module/test_import.py, unchanged, and tests/windows/test_*.py, over devices they
+# write into the Wine prefix's registry):
+#   scripts/test_windows.sh [--python VERSION] [--wheel WHEEL] [--smoke]
+# VERSION is the Windows CPython's (3.11, the default; scripts/windows_env.sh knows which ones).
+# Without --wheel, the wheel is built first from an sdist of the tree (scripts/windows_wheel.sh).
+# --smoke: the smoke test only (scripts/release.sh's check of the wheel it writes).
+# Skipped, with a message, where Wine cannot be installed. Leaves no Wine process behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+project=$PWD
+python=$project/.venv/bin/python
+version=3.11
+wheel=""
+smoke_only=no
+while (($#)); do
+  case $1 in
+    --python) version=$2; shift 2 ;;
+    --wheel) wheel=$(realpath -m "$2"); shift 2 ;;
+    --smoke) smoke_only=yes; shift ;;
+    *) echo "usage: scripts/test_windows.sh [--python VERSION] [--wheel WHEEL] [--smoke]" >&2; exit 2 ;;
+  esac
+done
+source scripts/windows_env.sh
+windows_tools_or_skip
+work=$project/build/windows
+project_version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+seconds() { date +%s.%N; }
+took() { awk -v from="$1" -v to="$(seconds)" 'BEGIN { printf "%.0f s", to - from }'; }
+
+if [[ -z $wheel ]]; then
+  rm -rf "$work/sdist"
+  "$python" -m build --sdist --outdir "$work/sdist" . >"$work/sdist.log" 2>&1 || { cat "$work/sdist.log" >&2; exit 1; }
+  scripts/windows_wheel.sh "$work/sdist/zorvek-$project_version.tar.gz" "$work/dist" "$version"
+  wheel=$(compgen -G "$work/dist/zorvek-$project_version-cp${version/./}-*win_amd64.whl" | head -1)
+fi
+[[ -f $wheel ]] || { echo "test_windows: no wheel $wheel" >&2; exit 1; }
+
+started=$(seconds)
+windows_prefix "$work/wineprefix"
+py_dir=$work/python-test-$version
+windows_python "$version" "$py_dir"
+py=$py_dir/python.exe
+# The console launchers that pip writes look for python.exe on PATH.
+export WINEPATH="$(winpath "$py_dir");$(winpath "$py_dir/Scripts")"
+windows_wheelhouse "$version"
+winrun "$py" -m pip install -q "$(winpath "$wheel")" pytest
+echo "test_windows: $(basename "$wheel") installed into a fresh Windows CPython $version in $(took "$started")"
+
+started=$(seconds)
+winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
+[[ $smoke_only == no ]] || exit 0
+# From outside the tree, with its rootdir given, so that only the installed package is imported.
+(cd "$work" && winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
+  "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
+echo "test_windows: tests $(took "$started")"

@@ -1,0 +1,201 @@
+"""The installed Windows wheel in Windows CPython (scripts/test_windows.sh runs these under Wine):
+the module's contract and its scans over devices written into the registry, whose video input
+category the system device enumerator lists; the trace as the process's own standard output carries
+it; the records' bytes; the package, its watch and its command. Only for a prefix of the tests' own:
+they create and delete keys ZorvekTestDevice<n> there."""
+import asyncio
+import json
+import locale
+import os
+import subprocess
+import sys
+import sysconfig
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+if sys.platform != "win32":
+    pytest.skip("Windows CPython only (scripts/test_windows.sh)", allow_module_level=True)
+
+import winreg  # noqa: E402
+
+sys.path[:0] = [str(Path(__file__).resolve().parents[1] / name) for name in ("module", "support")]
+from capture import stdout_captured  # noqa: E402
+from scripted import Device, other_path, scan_trace, target_path  # noqa: E402
+
+import Zorvek  # noqa: E402
+import zorvek_records  # noqa: E402
+import zorvekcam  # noqa: E402
+
+INSTANCE = r"CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance"
+OWN = "ZorvekTestDevice"
+
+
+def own_keys() -> list[str]:
+    try:
+        instance = winreg.OpenKey(winreg.HKEY_CLASSES_ROOT, INSTANCE)
+    except FileNotFoundError:
+        return []
+    with instance:
+        names = [winreg.EnumKey(instance, i) for i in range(winreg.QueryInfoKey(instance)[0])]
+    return [name for name in names if name.startswith(OWN)]
+
+
+def unplug(*names: str) -> None:
+    for name in names or own_keys():
+        winreg.DeleteKey(winreg.HKEY_CLASSES_ROOT, rf"{INSTANCE}\{name}")
+
+
+def plug(*devices: Device, first: int = 0) -> list[str]:
+    """The devices as keys numbered in enumeration order (the enumerator lists keys by name)."""
+    names = []
+    for number, device in enumerate(devices, first):
+        names.append(f"{OWN}{number:03}")
+        with winreg.CreateKey(winreg.HKEY_CLASSES_ROOT, rf"{INSTANCE}\{names[-1]}") as key:
+            for value, text in (("DevicePath", device.path), ("FriendlyName", device.name)):
+                if text is not None:
+                    winreg.SetValueEx(key, value, 0, winreg.REG_SZ, text)
+    return names
+
+
+@pytest.fixture
+def registry():
+    unplug()
+    yield plug
+    unplug()
+
+
+def traced(function, *args):
+    with stdout_captured() as out:
+        result = function(*args)
+    return result, out.text
+
+
+def cameras(targets: int) -> list[Device]:
+    """`targets` target cameras, each after a camera of another model, and one more of those last."""
+    devices = []
+    for i in range(targets):
+        devices += [Device(other_path(i), f"Other {i}"), Device(target_path(i), f"Zorvek Cam {i}")]
+    return devices + [Device(other_path(targets), "Last other")]
+
+
+def image(name: str, path: str) -> bytes:
+    return name.encode().ljust(50, b"\0") + b"2560\0C0D6\0" + path.upper().encode().ljust(550, b"\0")
+
+
+def test_an_empty_category_and_arguments_refused_before_any_scan(registry):
+    assert traced(Zorvek.getDeviceCount, 0) == (False, "initialize is statredNotInitialized ErrorDevice is not connected")
+    records = zorvek_records.DeviceInfo(2)
+    for call in (lambda: Zorvek.getDeviceCount(-1), lambda: Zorvek.getDeviceCount(1.5),
+                 lambda: Zorvek.getDeviceCount(2**32), lambda: Zorvek.getDeviceCount(arg0=0),
+                 lambda: Zorvek.getDeviceInfo(0, object()), lambda: Zorvek.getDeviceListInfo(1, bytearray(610))):
+        with stdout_captured() as out, pytest.raises(TypeError, match="incompatible function arguments"):
+            call()
+        assert out.text == ""
+    assert records[0].raw == records[1].raw == bytes(610)
+
+
+def test_scans_and_records_over_registry_devices(registry):
+    devices = cameras(2)
+    registry(*devices)
+    scan = scan_trace(devices)
+    assert scan.count("Before index list is : ") == 2
+    records = zorvek_records.DeviceInfo(3)
+    assert traced(Zorvek.getDeviceCount, 0) == (True, scan)
+    assert traced(Zorvek.getDeviceListInfo, 2, records) == (True, scan * 2)
+    assert traced(Zorvek.getDeviceInfo, 1, records) == (True, scan)
+    assert [records[i].raw for i in range(3)] == [
+        image("Zorvek Cam 1", target_path(1)), image("Zorvek Cam 1", target_path(1)), bytes(610)]
+    assert traced(Zorvek.getDeviceListInfo, 3, records) == (False, scan * 3 + "InvalidDeviceIndex" "other issue")
+    assert traced(Zorvek.getDeviceInfo, 2, records) == (False, scan + "InvalidDeviceIndex")
+    assert records[0].raw == image("Zorvek Cam 0", target_path(0))
+
+
+@pytest.mark.parametrize("ctype, field", [
+    # The process's C runtime converts the name in the locale Python set: one the module shares
+    # only as a DLL of that runtime (/MD).
+    (".UTF-8", "Caméra Ünï".encode()),
+    ("English_United States.1252", "Caméra Ünï".encode("cp1252")),
+])
+def test_names_are_converted_in_the_locale_python_sets(registry, ctype, field):
+    registry(Device(target_path(0), "Caméra Ünï"))
+    saved = locale.setlocale(locale.LC_CTYPE)
+    try:
+        locale.setlocale(locale.LC_CTYPE, ctype)
+        records = zorvek_records.DeviceInfo()
+        assert traced(Zorvek.getDeviceInfo, 0, records)[0]
+    finally:
+        locale.setlocale(locale.LC_CTYPE, saved)
+    assert records[0].raw[:50] == field.ljust(50, b"\0")
+
+
+def test_the_package_lists_by_position_among_all_devices(registry):
+    registry(Device(other_path(0), "Other"), Device(target_path(0), "Cam A"), Device(None, "No path"),
+             Device(target_path(1, "upper"), "Cam B"))
+    with stdout_captured() as out:
+        listed = zorvekcam.list_devices()
+    assert out.text == ""
+    assert [(c.name, c.index, c.backend, c.node, c.path) for c in listed] == [
+        ("Cam A", 1, 700, None, target_path(0, "upper")), ("Cam B", 3, 700, None, target_path(1, "upper"))]
+    assert zorvekcam.count() == 2
+    with zorvekcam.trace() as t:
+        zorvekcam.list_devices()
+    assert "Before index list is fill" in t.text
+
+
+def test_watch_polls_and_reports_a_device_plugged_then_unplugged(registry):
+    registry(Device(target_path(0), "Cam A"))
+    events = []
+    watcher = zorvekcam.watch(interval=0.2)
+    events.append(next(watcher))
+    added = registry(Device(target_path(1), "Cam B"), first=1)
+    events.append(next(watcher))
+    unplug(*added)
+    events.append(next(watcher))
+    watcher.close()
+    assert [(e.kind, e.camera.name) for e in events] == [("present", "Cam A"), ("added", "Cam B"), ("removed", "Cam B")]
+
+
+def test_awatch_cancelled_leaves_nothing_behind(registry):
+    registry(Device(target_path(0), "Cam A"))
+    before = set(threading.enumerate())
+
+    async def main():
+        seen = []
+
+        async def consume():
+            async for event in zorvekcam.awatch(interval=0.2):
+                seen.append(event.kind)
+
+        task = asyncio.create_task(consume())
+        await asyncio.sleep(0.6)
+        task.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await task
+        return seen
+
+    assert asyncio.run(main()) == ["present"]
+    deadline = time.monotonic() + 5
+    while set(threading.enumerate()) - before and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert set(threading.enumerate()) - before == set()
+
+
+def command(*args: str) -> subprocess.CompletedProcess:
+    exe = Path(sysconfig.get_path("scripts")) / "zorvekcam.exe"
+    return subprocess.run([str(exe), *args], capture_output=True, text=True, timeout=120, cwd=os.path.dirname(exe))
+
+
+def test_the_console_command(registry):
+    none = command("--json")
+    assert (none.returncode, none.stdout, none.stderr) == (1, "[]\n", "")
+    registry(Device(other_path(0), "Other"), Device(target_path(0), "Cam\x1bA"), Device(target_path(1), "Cam B"))
+    out = command("--json")
+    assert (out.returncode, out.stderr) == (0, "")
+    assert [(c["name"], c["index"], c["backend"], c["node"]) for c in json.loads(out.stdout)] == [
+        ("Cam\x1bA", 1, 700, None), ("Cam B", 2, 700, None)]
+    table = command()
+    assert table.returncode == 0 and "Cam\\x1bA" in table.stdout and "\x1b" not in table.stdout
+    assert command("--bogus").returncode == 2
