@@ -199,3 +199,27 @@ def test_the_console_command(registry):
     table = command()
     assert table.returncode == 0 and "Cam\\x1bA" in table.stdout and "\x1b" not in table.stdout
     assert command("--bogus").returncode == 2
+
+
+DEVENUM_SERVER = r"Software\Classes\CLSID\{62BE5D10-60EB-11D0-BD3B-00A0C911CE86}\InprocServer32"
+
+
+def test_a_system_device_enumerator_that_cannot_be_created_is_an_enumeration_error(registry):
+    registry(Device(target_path(0), "Cam A"))
+    # The class's registration names a DLL that is not there, until the test puts it back; children
+    # start afresh, with nothing of COM loaded.
+    with winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE, DEVENUM_SERVER, 0, winreg.KEY_ALL_ACCESS) as key:
+        server = winreg.QueryValueEx(key, "")[0]
+        winreg.SetValueEx(key, "", 0, winreg.REG_SZ, "zorvek-absent.dll")
+        try:
+            listing = subprocess.run([sys.executable, "-c", "import zorvekcam\ntry:\n    zorvekcam.list_devices()\n"
+                                      "except zorvekcam.EnumerationError as e:\n    print(e.step, hex(e.hresult & 0xFFFFFFFF), "
+                                      "isinstance(e, OSError))"], capture_output=True, text=True, timeout=120)
+            cli = command("--json")
+        finally:
+            winreg.SetValueEx(key, "", 0, winreg.REG_SZ, server)
+    step, hresult, is_os_error = listing.stdout.split()
+    assert (step, is_os_error) == ("CoCreateInstance(CLSID_SystemDeviceEnum)", "True"), listing
+    assert (cli.returncode, cli.stdout) == (3, "")
+    assert cli.stderr == f"zorvekcam: listing the video input devices failed: {step} returned {hresult}\n"
+    assert [c.name for c in zorvekcam.list_devices()] == ["Cam A"]
