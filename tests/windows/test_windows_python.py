@@ -4,6 +4,7 @@ category the system device enumerator lists; the trace as the process's own stan
 it; the records' bytes; the package, its watch and its command. Only for a prefix of the tests' own:
 they create and delete keys ZorvekTestDevice<n> there."""
 import asyncio
+import ctypes
 import json
 import locale
 import os
@@ -20,6 +21,7 @@ if sys.platform != "win32":
     pytest.skip("Windows CPython only (scripts/test_windows.sh)", allow_module_level=True)
 
 import winreg  # noqa: E402
+from ctypes import wintypes  # noqa: E402
 
 sys.path[:0] = [str(Path(__file__).resolve().parents[1] / name) for name in ("module", "support")]
 from capture import stdout_captured  # noqa: E402
@@ -223,3 +225,52 @@ def test_a_system_device_enumerator_that_cannot_be_created_is_an_enumeration_err
     assert (cli.returncode, cli.stdout) == (3, "")
     assert cli.stderr == f"zorvekcam: listing the video input devices failed: {step} returned {hresult}\n"
     assert [c.name for c in zorvekcam.list_devices()] == ["Cam A"]
+
+
+class DebugEvent(ctypes.Structure):
+    _fields_ = [("code", wintypes.DWORD), ("process", wintypes.DWORD), ("thread", wintypes.DWORD),
+                ("alignment", wintypes.DWORD), ("info", ctypes.c_ubyte * 160)]
+
+
+def debugged(code: str) -> tuple[list[str], bytes]:
+    """The debugger lines of a child Python running `code`, as a debugger receives them (its
+    output-debug-string events), and its standard output. The debugging thread is the one that
+    starts the child (DEBUG_ONLY_THIS_PROCESS)."""
+    kernel = ctypes.WinDLL("kernel32", use_last_error=True)
+    kernel.WaitForDebugEvent.argtypes = [ctypes.POINTER(DebugEvent), wintypes.DWORD]
+    kernel.ContinueDebugEvent.argtypes = [wintypes.DWORD] * 3
+    kernel.ReadProcessMemory.argtypes = [wintypes.HANDLE, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                                         ctypes.POINTER(ctypes.c_size_t)]
+    kernel.CloseHandle.argtypes = [wintypes.HANDLE]
+    child = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             creationflags=0x2)
+    lines, event = [], DebugEvent()
+    while True:
+        assert kernel.WaitForDebugEvent(ctypes.byref(event), 60000), ctypes.get_last_error()
+        info = bytes(event.info)
+        word = lambda at, size: int.from_bytes(info[at:at + size], "little")  # noqa: E731
+        handled = 0x00010002  # DBG_CONTINUE
+        if event.code == 1 and word(0, 4) != 0x80000003:  # an exception, not the loader's breakpoint
+            handled = 0x80010001  # DBG_EXCEPTION_NOT_HANDLED: the child's own handlers see it
+        elif event.code in (3, 6) and word(0, 8):  # process created, DLL loaded: their file handles
+            kernel.CloseHandle(word(0, 8))
+        elif event.code == 8:  # OUTPUT_DEBUG_STRING_EVENT: address, fUnicode, length with the terminator
+            size = word(10, 2) * (2 if word(8, 2) else 1)
+            text, read = ctypes.create_string_buffer(size), ctypes.c_size_t()
+            assert kernel.ReadProcessMemory(int(child._handle), word(0, 8), text, size, ctypes.byref(read))
+            lines.append(text.raw[:read.value].decode("utf-16-le" if word(8, 2) else "mbcs").rstrip("\0"))
+        kernel.ContinueDebugEvent(event.process, event.thread, handled)
+        if event.code == 5:  # the process exited
+            break
+    return lines, child.communicate(timeout=60)[0]
+
+
+def test_a_debugger_receives_the_debugger_lines_and_standard_output_the_trace(registry):
+    devices = [Device(target_path(0), "Zorvek Cam 0"), Device(other_path(0), "Other"), Device(target_path(1), "Zorvek Cam 1")]
+    registry(*devices)
+    lines, out = debugged("import Zorvek, zorvek_records\nprint(Zorvek.getDeviceListInfo(2, zorvek_records.DeviceInfo(2)))")
+    assert lines == ["Device index is : 0\n", "Device Name is : Zorvek Cam 0\n",
+                     "Device index is : 1\n", "Device Name is : Zorvek Cam 1\n"]
+    # The trace's newlines stay as written: the module shares the stream that Python put in binary
+    # mode, where Python's own print (text mode) ends its line with CR LF.
+    assert out.replace(b"True\r\n", b"") == scan_trace(devices).encode() * 2 and b"True\r\n" in out
