@@ -49,6 +49,21 @@ windows_wheelhouse "$version"
 winrun "$py" -m pip install -q "$(winpath "$wheel")" pytest
 echo "test_windows: $(basename "$wheel") installed into a fresh Windows CPython $version in $(took "$started")"
 
+# A second extension that knows the record type, built by the same MSVC against the pybind11 that
+# built the wheel: the tests hand its records to Zorvek (tests/module/records_probe.cpp).
+started=$(seconds)
+windows_msvc
+probe=$work/probe-$version
+rm -rf "$probe" && mkdir -p "$probe"
+unzip -q "$(compgen -G "$wheelhouse/pybind11-2.11.*.whl" | head -1)" 'pybind11/include/*' -d "$probe"
+(cd "$probe" && WINEPATH="$msvc_path" winrun "$msvc_bin/cl.exe" /nologo /LD /MD /EHsc /O1 /std:c++17 /utf-8 \
+  /I "$(winpath "$probe/pybind11/include")" /I "$(winpath "$py_dir/include")" /I "$(winpath "$project/discovery")" \
+  "$(winpath "$project/tests/module/records_probe.cpp")" /link "/LIBPATH:$(winpath "$py_dir/libs")" \
+  "/OUT:records_probe.$("$python" -c "print('cp' + '$version'.replace('.', ''))")-win_amd64.pyd") >"$probe/build.log" 2>&1 ||
+  { cat "$probe/build.log" >&2; exit 1; }
+export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
+echo "test_windows: records_probe built by MSVC in $(took "$started")"
+
 started=$(seconds)
 winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
 [[ $smoke_only == no ]] || exit 0

@@ -274,3 +274,19 @@ def test_a_debugger_receives_the_debugger_lines_and_standard_output_the_trace(re
     # The trace's newlines stay as written: the module shares the stream that Python put in binary
     # mode, where Python's own print (text mode) ends its line with CR LF.
     assert out.replace(b"True\r\n", b"") == scan_trace(devices).encode() * 2 and b"True\r\n" in out
+
+
+def test_records_of_a_second_extension_that_registers_the_record_type(registry):
+    # records_probe, built by the test stage with the same compiler (ZORVEK_RECORDS_PROBE_DIR).
+    sys.path.insert(0, os.environ["ZORVEK_RECORDS_PROBE_DIR"])
+    import records_probe
+
+    devices = cameras(2)
+    registry(*devices)
+    scan, single = scan_trace(devices), records_probe.DeviceInfo()
+    assert traced(Zorvek.getDeviceListInfo, 2, single) == (False, scan + "other issue")
+    assert traced(Zorvek.getDeviceInfo, 1, single) == (True, scan)
+    assert single.raw == image("Zorvek Cam 1", target_path(1))
+    shared = zorvek_records.DeviceInfo()
+    records_probe.write_global(shared, b"Probe\0")
+    assert shared[0].friendlyName == "Probe"
