@@ -59,7 +59,7 @@ unzip -q "$(compgen -G "$wheelhouse/pybind11-2.11.*.whl" | head -1)" 'pybind11/i
 (cd "$probe" && WINEPATH="$msvc_path" winrun "$msvc_bin/cl.exe" /nologo /LD /MD /EHsc /O1 /std:c++17 /utf-8 \
   /I "$(winpath "$probe/pybind11/include")" /I "$(winpath "$py_dir/include")" /I "$(winpath "$project/discovery")" \
   "$(winpath "$project/tests/module/records_probe.cpp")" /link "/LIBPATH:$(winpath "$py_dir/libs")" \
-  "/OUT:records_probe.$("$python" -c "print('cp' + '$version'.replace('.', ''))")-win_amd64.pyd") >"$probe/build.log" 2>&1 ||
+  "/OUT:records_probe.cp${version/./}-win_amd64.pyd") >"$probe/build.log" 2>&1 ||
   { cat "$probe/build.log" >&2; exit 1; }
 export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
