@@ -21,10 +21,10 @@ from pathlib import Path
 
 # What every 64-bit Windows has, of what the modules may use.
 SYSTEM = {"kernel32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "cfgmgr32.dll", "advapi32.dll"}
-CONTENTS = ["Zorvek.{tag}-win_amd64.pyd", "zorvek_records.{tag}-win_amd64.pyd",
-            "zorvekcam/_core.{tag}-win_amd64.pyd", "zorvekcam/__init__.py", "zorvekcam/__main__.py",
-            "zorvekcam/py.typed", "zorvekcam/_core.pyi", "Zorvek-stubs/__init__.pyi",
-            "zorvek_records-stubs/__init__.pyi"]
+# The modules by name: each with the interpreter's suffix, or, built for the limited API, .pyd alone.
+MODULES = ["Zorvek", "zorvek_records", "zorvekcam/_core"]
+CONTENTS = ["zorvekcam/__init__.py", "zorvekcam/__main__.py", "zorvekcam/py.typed", "zorvekcam/_core.pyi",
+            "Zorvek-stubs/__init__.pyi", "zorvek_records-stubs/__init__.pyi"]
 
 
 def readobj() -> str:
@@ -44,7 +44,9 @@ def problems(wheel: Path, version: str) -> list[str]:
     found: list[str] = []
     with zipfile.ZipFile(wheel) as archive, tempfile.TemporaryDirectory() as folder:
         members = archive.namelist()
-        found += [f"the wheel lacks {name}" for name in (c.format(tag=tag) for c in CONTENTS) if name not in members]
+        found += [f"the wheel lacks {name}" for name in CONTENTS if name not in members]
+        found += [f"the wheel lacks the module {name}" for name in MODULES
+                  if not any(re.fullmatch(rf"{name}(\.{tag}-win_amd64)?\.pyd", m) for m in members)]
         entry_points = next((m for m in members if m.endswith(".dist-info/entry_points.txt")), None)
         if entry_points is None or "zorvekcam = zorvekcam.__main__:main" not in archive.read(entry_points).decode():
             found.append("the wheel declares no console command zorvekcam")
@@ -60,11 +62,15 @@ def problems(wheel: Path, version: str) -> list[str]:
             if exports != ["PyInit_" + module.name.split(".")[0]]:
                 found.append(f"{where} exports {exports}")
             imports = {name.lower() for name in names(tool, "--coff-imports", module)}
-            for needed in (f"python{tag[2:]}.dll", "vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"):
+            # Zorvek is built for this interpreter only; a limited-API module imports python3.dll.
+            python_dll = f"python{tag[2:]}.dll"
+            if python_dll not in imports and (module.name.startswith("Zorvek.") or "python3.dll" not in imports):
+                found.append(f"{where} does not import {python_dll}")
+            for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"):
                 if needed not in imports:
                     found.append(f"{where} does not import {needed} (the process's runtime, /MD)")
-            stray = sorted(name for name in imports - SYSTEM - carried
-                           if not re.fullmatch(rf"python{tag[2:]}\.dll|vcruntime140(_1)?\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll", name))
+            stray = sorted(name for name in imports - SYSTEM - carried - {python_dll, "python3.dll"}
+                           if not re.fullmatch(r"vcruntime140(_1)?\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll", name))
             if stray:
                 found.append(f"{where} needs {stray}, which neither Windows nor the wheel has")
     return found
