@@ -49,6 +49,10 @@ windows_wheelhouse "$version"
 winrun "$py" -m pip install -q "$(winpath "$wheel")" pytest
 echo "test_windows: $(basename "$wheel") installed into a fresh Windows CPython $version in $(took "$started")"
 
+started=$(seconds)
+winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
+[[ $smoke_only == no ]] || exit 0
+
 # A second extension that knows the record type, built by the same MSVC against the pybind11 that
 # built the wheel: the tests hand its records to Zorvek (tests/module/records_probe.cpp).
 started=$(seconds)
@@ -65,8 +69,6 @@ export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
 
 started=$(seconds)
-winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
-[[ $smoke_only == no ]] || exit 0
 # From outside the tree, with its rootdir given, so that only the installed package is imported.
 (cd "$work" && winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
   "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
