@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows wheel in a 64-bit Windows CPython under Wine: installed with pip into a fresh copy of
 # that Python, which then runs the package's smoke test (tests/smoke.py) and the tests that hold on
-# Windows (tests/module/test_import.py, unchanged, and tests/windows/test_*.py, over devices they
-# write into the Wine prefix's registry):
+# Windows (tests/module/test_import.py and pybind11-stubgen's case of tests/zorvekcam/test_stubs.py,
+# unchanged; mypy's stubtest needs a DLL that Wine 8 lacks, bcryptprimitives.dll; and
+# tests/windows/test_*.py, over devices they write into the Wine prefix's registry):
 #   scripts/test_windows.sh [--python VERSION] [--wheel WHEEL] [--smoke]
 # VERSION is the Windows CPython's (3.11, the default; scripts/windows_env.sh knows which ones).
 # Without --wheel, the wheel is built first from an sdist of the tree (scripts/windows_wheel.sh).
@@ -46,7 +47,7 @@ py=$py_dir/python.exe
 # The console launchers that pip writes look for python.exe on PATH.
 export WINEPATH="$(winpath "$py_dir");$(winpath "$py_dir/Scripts")"
 windows_wheelhouse "$version"
-winrun "$py" -m pip install -q "$(winpath "$wheel")" pytest
+winrun "$py" -m pip install -q "$(winpath "$wheel")"
 echo "test_windows: $(basename "$wheel") installed into a fresh Windows CPython $version in $(took "$started")"
 
 started=$(seconds)
@@ -66,10 +67,14 @@ unzip -q "$(compgen -G "$wheelhouse/pybind11-2.11.*.whl" | head -1)" 'pybind11/i
   "/OUT:records_probe.cp${version/./}-win_amd64.pyd") >"$probe/build.log" 2>&1 ||
   { cat "$probe/build.log" >&2; exit 1; }
 export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
+# The test tools, after the smoke test has run with the wheel alone.
+winrun "$py" -m pip install -q pytest pybind11-stubgen
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
 
 started=$(seconds)
 # From outside the tree, with its rootdir given, so that only the installed package is imported.
 (cd "$work" && winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
-  "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
+  "$(winpath "$project/tests/module/test_import.py")" \
+  "$(winpath "$project/tests/zorvekcam/test_stubs.py")::test_stubs_are_what_pybind11_stubgen_makes_of_the_modules" \
+  "$(winpath "$project/tests/windows")")
 echo "test_windows: tests $(took "$started")"

@@ -121,7 +121,10 @@ with open(sys.argv[1], "rb") as f:
     project = tomllib.load(f)
 build = project["build-system"]["requires"]
 # scikit-build-core asks for these when none is on PATH, as on a Windows without them.
-print("\n".join(build + ["cmake>=3.19", "ninja", "pytest>=7", "delvewheel>=1.9"]))
+# The test tools at the versions of the test group that pins them (the stub tests compare
+# pybind11-stubgen's exact text).
+tools = [t for t in project["dependency-groups"]["test"] if isinstance(t, str) and t.split(">")[0].split("=")[0] in ("pytest", "pybind11-stubgen")]
+print("\n".join(build + ["cmake>=3.19", "ninja", "delvewheel>=1.9"] + tools))
 PY
 )
   if [[ ! -f $wheelhouse/.complete ]] || [[ $(cat "$wheelhouse/.complete") != "$wanted" ]]; then
