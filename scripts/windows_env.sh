@@ -120,11 +120,12 @@ import sys, tomllib
 with open(sys.argv[1], "rb") as f:
     project = tomllib.load(f)
 build = project["build-system"]["requires"]
-# scikit-build-core asks for these when none is on PATH, as on a Windows without them.
-# The test tools at the versions of the test group that pins them (the stub tests compare
-# pybind11-stubgen's exact text).
-tools = [t for t in project["dependency-groups"]["test"] if isinstance(t, str) and t.split(">")[0].split("=")[0] in ("pytest", "pybind11-stubgen")]
-print("\n".join(build + ["cmake>=3.19", "ninja", "delvewheel>=1.9"] + tools))
+# scikit-build-core asks for cmake and ninja when none is on PATH, as on a Windows without them.
+wanted = build + ["cmake>=3.19", "ninja", "delvewheel>=1.9"]
+# The test tools as the test group pins them (the stub case compares pybind11-stubgen's exact text).
+wanted += [t for t in project["dependency-groups"]["test"]
+           if isinstance(t, str) and t.split(">")[0].split("=")[0] in ("pytest", "pybind11-stubgen")]
+print("\n".join(wanted))
 PY
 )
   if [[ ! -f $wheelhouse/.complete ]] || [[ $(cat "$wheelhouse/.complete") != "$wanted" ]]; then
