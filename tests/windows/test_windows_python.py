@@ -1,8 +1,8 @@
 """The installed Windows wheel in Windows CPython (scripts/test_windows.sh runs these under Wine):
 the module's contract and its scans over devices written into the registry, whose video input
 category the system device enumerator lists; the trace as the process's own standard output carries
-it; the records' bytes; the package, its watch and its command. Only for a prefix of the tests' own:
-they create and delete keys ZorvekTestDevice<n> there."""
+it; the records' bytes; the package, its watch and its command; the debugger lines. Only for a
+prefix of the tests' own: they create and delete keys ZorvekTestDevice<n> there."""
 import asyncio
 import ctypes
 import json
@@ -19,6 +19,10 @@ import pytest
 
 if sys.platform != "win32":
     pytest.skip("Windows CPython only (scripts/test_windows.sh)", allow_module_level=True)
+# The tests write device keys and a class registration into the registry: a Wine prefix's only
+# (scripts/test_windows.sh says so), never a real machine's.
+if os.environ.get("ZORVEK_TEST_WINE_PREFIX") != "1":
+    pytest.skip("writes the registry: for a Wine prefix of the tests' own only", allow_module_level=True)
 
 import winreg  # noqa: E402
 from ctypes import wintypes  # noqa: E402
