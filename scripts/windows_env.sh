@@ -101,8 +101,10 @@ windows_msvc() {
   msvc=$(compgen -G "$root/VC/Tools/MSVC/*" | sort -V | tail -1)
   kits="$root/Windows Kits/10"
   sdk=$(basename "$(compgen -G "$kits/Include/*" | sort -V | tail -1)")
-  export INCLUDE="$(winpath "$msvc/include");$(winpath "$kits/Include/$sdk/ucrt");$(winpath "$kits/Include/$sdk/um");$(winpath "$kits/Include/$sdk/shared")"
-  export LIB="$(winpath "$msvc/lib/x64");$(winpath "$kits/Lib/$sdk/ucrt/x64");$(winpath "$kits/Lib/$sdk/um/x64")"
+  INCLUDE="$(winpath "$msvc/include");$(winpath "$kits/Include/$sdk/ucrt")"
+  INCLUDE+=";$(winpath "$kits/Include/$sdk/um");$(winpath "$kits/Include/$sdk/shared")"
+  LIB="$(winpath "$msvc/lib/x64");$(winpath "$kits/Lib/$sdk/ucrt/x64");$(winpath "$kits/Lib/$sdk/um/x64")"
+  export INCLUDE LIB
   # cl.exe and link.exe; the SDK's rc.exe and mt.exe, which CMake's link step calls. The host's
   # folder also holds the C++ runtime DLLs (msvcp140.dll) that the wheel carries.
   msvc_bin=$msvc/bin/Hostx64/x64

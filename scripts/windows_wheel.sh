@@ -46,7 +46,8 @@ started=$(seconds)
 # project's cmake_minimum_required sets its policies before any toolchain file is read.
 (cd "$work" && winrun "$py" -m pip wheel -v --no-deps -C build.verbose=true -w "$(winpath "$raw")" \
   -C cmake.define.CMAKE_CXX_COMPILER=cl.exe -C cmake.define.CMAKE_POLICY_DEFAULT_CMP0141=NEW \
-  -C cmake.define.CMAKE_MSVC_DEBUG_INFORMATION_FORMAT=Embedded "$(winpath "$sdist")") >"$work/wheel.log" 2>&1 || { tail -60 "$work/wheel.log" >&2; exit 1; }
+  -C cmake.define.CMAKE_MSVC_DEBUG_INFORMATION_FORMAT=Embedded "$(winpath "$sdist")") >"$work/wheel.log" 2>&1 ||
+  { tail -60 "$work/wheel.log" >&2; exit 1; }
 wheel=$(compgen -G "$raw/zorvek-*-win_amd64.whl" | head -1) ||
   { echo "windows: pip wheel made no win_amd64 wheel" >&2; exit 1; }
 # What MSVC warned of (/W4): the build must stay free of warnings.
