@@ -73,8 +73,8 @@ echo "test_windows: records_probe built by MSVC in $(took "$started")"
 
 started=$(seconds)
 # From outside the tree, with its rootdir given, so that only the installed package is imported.
-# The registry the tests write is the stage's own prefix's.
-(cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
+# The registry the tests write is the stage's own prefix's. A watch that never reports would hang.
+(cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun_timeout=600 winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
   "$(winpath "$project/tests/module/test_import.py")" \
   "$(winpath "$project/tests/zorvekcam/test_stubs.py")::test_stubs_are_what_pybind11_stubgen_makes_of_the_modules" \
   "$(winpath "$project/tests/windows")")

@@ -29,8 +29,9 @@ windows_tools_or_skip() {
 
 # Windows Python stops at start ("init_sys_streams ... Invalid handle") with standard input closed or
 # its standard output or error on a regular file: it gets /dev/null and pipes, whatever the caller's.
+# A program that hangs is stopped after winrun_timeout seconds (default an hour).
 winrun() {
-  "$wine" "$@" </dev/null 2> >(cat >&2) | cat
+  timeout --kill-after=10 "${winrun_timeout:-3600}" "$wine" "$@" </dev/null 2> >(cat >&2) | cat
 }
 
 stop_wine() {
