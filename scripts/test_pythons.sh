@@ -17,6 +17,10 @@ cd "$(dirname "$0")/.."
 project=$PWD
 release=$(realpath "${1:-build/dist}")
 scripted=$(realpath "${2:-build/tests/scripted}")
+compgen -G "$release/zorvek-*-abi3-*.whl" >/dev/null ||
+  { echo "pythons: no release wheels in $release (scripts/release.sh --out $release makes them)" >&2; exit 1; }
+compgen -G "$scripted/zorvekcam/_core.abi3.so" >/dev/null ||
+  { echo "pythons: no test build of the package's core in $scripted (configure with -DZORVEK_BUILD_TESTS=ON)" >&2; exit 1; }
 venv_python=$project/.venv/bin/python
 version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 cache=${ZORVEK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zorvek}/pythons
@@ -107,8 +111,7 @@ for python in "$venv_python" "${roots[@]}"; do
       awk -F'|' '$3 ~ /^ *zorvekcam$/ { print $2 + 0 }')")
   done
   median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 6p)
-  summary+=("$(printf 'CPython %-8s import zorvekcam: median %5.2f ms of 11 fresh interpreters' "$release_of" \
-    "$(echo "$median / 1000" | bc -l)")")
-  say "${summary[-1]}"
+  summary+=("$(awk -v python="$release_of" -v us="$median" \
+    'BEGIN { printf "CPython %-8s import zorvekcam: median %5.2f ms of 11 fresh interpreters", python, us / 1000 }')")
 done
 printf 'pythons: %s\n' "${summary[@]}"
