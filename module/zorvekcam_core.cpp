@@ -139,12 +139,10 @@ PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
     Owned result(PyTuple_New(3));
     if (!result || !put(result.get(), 0, cameras.release())) return nullptr;
     if (!put(result.get(), 1, traced ? utf8Text(listing.trace) : Py_NewRef(Py_None))) return nullptr;
-    PyObject* failure = Py_NewRef(Py_None);
-    if (listing.failedStep != nullptr) {
-        Py_DECREF(failure);
-        failure = Py_BuildValue("(sk)", listing.failedStep,
-                                static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)));
-    }
+    PyObject* failure = listing.failedStep == nullptr
+                            ? Py_NewRef(Py_None)
+                            : Py_BuildValue("(sk)", listing.failedStep,
+                                            static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)));
     if (!put(result.get(), 2, failure)) return nullptr;
     return result.release();
 }
