@@ -55,3 +55,6 @@ scripts/check_install.sh
 
 stage "Release files: the sdist, a wheel built from it alone, repaired to manylinux, installed afresh"
 scripts/release.sh --no-setup --out build/dist
+
+stage "zorvekcam on Linux CPython 3.11, 3.13 and 3.14: the release's wheels, the package's tests, import times"
+scripts/test_pythons.sh build/dist build/tests/scripted
