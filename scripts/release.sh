@@ -2,17 +2,20 @@
 # Makes the release files and checks them, on Debian 12 (as root, or with sudo):
 #   scripts/release.sh [--out DIR] [--no-setup]
 # 1. the sdist (python -m build --sdist), whose README's relative links must all name files in it;
-# 2. a wheel built from that sdist alone, by pip in a fresh virtual environment, outside the tree;
-# 3. that wheel repaired by auditwheel into a manylinux wheel, which must need no library grafted in
-#    (what the modules use beyond the manylinux set is loaded with dlopen, never linked);
-# 4. twine check of both files, and the repaired wheel installed into another fresh virtual
-#    environment, where the package's smoke test (tests/smoke.py) runs `zorvekcam --json`;
+# 2. two wheels built from that sdist alone, by pip in a fresh virtual environment, outside the tree:
+#    cp311-cp311 (Zorvek, zorvek_records and zorvekcam) and cp311-abi3 (zorvekcam alone, for every
+#    later CPython: the same pip command with ZORVEK_PACKAGE_ONLY=1);
+# 3. each repaired by auditwheel into a manylinux wheel, which must need no library grafted in
+#    (what the modules use beyond the manylinux set is loaded with dlopen, never linked), then
+#    installed into a fresh virtual environment, where the package's smoke test (tests/smoke.py)
+#    runs `zorvekcam --json`;
+# 4. twine check of the three files;
 # 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
 #    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
 #    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
 #    Skipped, with a message, where Wine cannot be installed.
-# Then writes the sdist and both wheels to DIR (dist/). --no-setup skips scripts/setup.sh, for
-# the test command, which has just run it.
+# Then writes the sdist, the two manylinux wheels and the Windows wheel to DIR (dist/). --no-setup
+# skips scripts/setup.sh, for the test command, which has just run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -58,33 +61,57 @@ PY
 
 # Nothing but the sdist: pip unpacks it into a folder of its own and builds it there, in isolation.
 "$python" -m venv "$work/build-venv"
-(cd "$work/elsewhere" && "$work/build-venv/bin/python" -m pip wheel -q --no-deps -w "$work/wheel" "$sdist") \
-  >"$work/wheel.log" 2>&1 || { cat "$work/wheel.log" >&2; exit 1; }
-wheel=$(echo "$work"/wheel/zorvek-"$version"-*.whl)
-[[ -f $wheel ]] || { echo "release: pip wheel made no zorvek-$version wheel from the sdist" >&2; exit 1; }
-step "built $(basename "$wheel") from the sdist alone"
 
-"$python" -m auditwheel repair -w "$work/repaired" "$wheel" >"$work/repair.log" 2>&1 ||
-  { cat "$work/repair.log" >&2; exit 1; }
-repaired=$(echo "$work"/repaired/zorvek-"$version"-*manylinux*.whl)
-[[ -f $repaired ]] || { cat "$work/repair.log" >&2; echo "release: auditwheel made no manylinux wheel" >&2; exit 1; }
-# auditwheel copies each library that a policy does not allow into the wheel's zorvek.libs/.
-if "$python" -m zipfile -l "$repaired" | grep -q '\.libs/'; then
-  "$python" -m zipfile -l "$repaired" >&2
-  echo "release: auditwheel had to graft libraries into the wheel: link nothing beyond the manylinux set" >&2
-  exit 1
-fi
-"$python" -m auditwheel show "$repaired" >"$work/show.txt" 2>&1 || { cat "$work/show.txt" >&2; exit 1; }
-# auditwheel wraps its sentences: read them as one line.
-policy=$(tr '\n' ' ' <"$work/show.txt" | grep -o 'consistent with the following platform tag: "[^"]*"' | cut -d'"' -f2)
-[[ $policy == manylinux_* ]] || { cat "$work/show.txt" >&2; echo "release: auditwheel show names no manylinux policy" >&2; exit 1; }
-step "repaired to $(basename "$repaired"); auditwheel show: $policy, nothing grafted"
+# linux_wheel KIND [VARIABLE=VALUE...]: builds one wheel from the sdist alone, with pip in the build
+# environment and these variables set, repairs it into a manylinux wheel, checks it (nothing grafted, a
+# manylinux policy named), installs it into a fresh virtual environment and runs the smoke test there.
+# Sets `repaired` to the wheel's path. KIND names its folder under build/release.
+linux_wheel() {
+  local kind=$1
+  shift
+  local dir=$work/$kind
+  mkdir -p "$dir"
+  (cd "$work/elsewhere" && env "$@" "$work/build-venv/bin/python" -m pip wheel -q --no-deps -w "$dir/wheel" "$sdist") \
+    >"$dir/wheel.log" 2>&1 || { cat "$dir/wheel.log" >&2; exit 1; }
+  local wheel
+  wheel=$(echo "$dir"/wheel/zorvek-"$version"-*.whl)
+  [[ -f $wheel ]] || { echo "release: pip wheel made no zorvek-$version wheel from the sdist" >&2; exit 1; }
+  step "built $(basename "$wheel") from the sdist alone${*:+ ($*)}"
 
-COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "$repaired" | sed 's/^/release: twine: /'
+  "$python" -m auditwheel repair -w "$dir/repaired" "$wheel" >"$dir/repair.log" 2>&1 ||
+    { cat "$dir/repair.log" >&2; exit 1; }
+  repaired=$(echo "$dir"/repaired/zorvek-"$version"-*manylinux*.whl)
+  [[ -f $repaired ]] || { cat "$dir/repair.log" >&2; echo "release: auditwheel made no manylinux wheel" >&2; exit 1; }
+  # auditwheel copies each library that a policy does not allow into the wheel's zorvek.libs/.
+  if "$python" -m zipfile -l "$repaired" | grep -q '\.libs/'; then
+    "$python" -m zipfile -l "$repaired" >&2
+    echo "release: auditwheel had to graft libraries into the wheel: link nothing beyond the manylinux set" >&2
+    exit 1
+  fi
+  "$python" -m auditwheel show "$repaired" >"$dir/show.txt" 2>&1 || { cat "$dir/show.txt" >&2; exit 1; }
+  # auditwheel wraps its sentences: read them as one line.
+  local policy
+  policy=$(tr '\n' ' ' <"$dir/show.txt" | grep -o 'consistent with the following platform tag: "[^"]*"' | cut -d'"' -f2)
+  [[ $policy == manylinux_* ]] || { cat "$dir/show.txt" >&2; echo "release: auditwheel show names no manylinux policy" >&2; exit 1; }
+  step "repaired to $(basename "$repaired"); auditwheel show: $policy, nothing grafted"
 
-"$python" -m venv "$work/venv"
-"$work/venv/bin/python" -m pip install -q "$repaired"
-"$work/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
+  "$python" -m venv "$dir/venv"
+  "$dir/venv/bin/python" -m pip install -q "$repaired"
+  "$dir/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
+}
+
+# Two wheels from the one sdist: for CPython 3.11 everything (cp311-cp311), and zorvekcam alone with
+# its abi3 core (cp311-abi3), which pip takes on CPython 3.12 and later. CPython 3.12 and later build
+# the second from the sdist by themselves; ZORVEK_PACKAGE_ONLY=1 builds it with 3.11 (pyproject.toml).
+wheels=()
+linux_wheel cp311
+wheels+=("$repaired")
+linux_wheel abi3 ZORVEK_PACKAGE_ONLY=1
+wheels+=("$repaired")
+[[ $(basename "${wheels[0]}") == *-cp311-cp311-* && $(basename "${wheels[1]}") == *-cp311-abi3-* ]] ||
+  { echo "release: expected a cp311-cp311 and a cp311-abi3 wheel, got ${wheels[*]##*/}" >&2; exit 1; }
+
+COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
 
 scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
 windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
@@ -92,5 +119,5 @@ windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
 
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
-cp "$sdist" "$repaired" $windows "$out"/
-step "wrote $out/$(basename "$sdist"), $out/$(basename "$repaired")${windows:+ and $out/$(basename "$windows")}"
+cp "$sdist" "${wheels[@]}" $windows "$out"/
+step "wrote $out/$(basename "$sdist"), $out/$(basename "${wheels[0]}"), $out/$(basename "${wheels[1]}")${windows:+ and $out/$(basename "$windows")}"
