@@ -9,7 +9,7 @@
 #    (what the modules use beyond the manylinux set is loaded with dlopen, never linked), then
 #    installed into a fresh virtual environment, where the package's smoke test (tests/smoke.py)
 #    runs `zorvekcam --json`;
-# 4. twine check of the three files;
+# 4. twine check of the three files (and of the Windows wheel, below);
 # 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
 #    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
 #    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
@@ -115,7 +115,10 @@ COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}"
 
 scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
 windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
-[[ -z $windows ]] || scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
+if [[ -n $windows ]]; then
+  scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
+  COLUMNS=200 "$python" -m twine --no-color check --strict "$windows" | sed 's/^/release: twine: /'
+fi
 
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
