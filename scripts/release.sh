@@ -9,9 +9,13 @@
 #    (what the modules use beyond the manylinux set is loaded with dlopen, never linked), then
 #    installed into a fresh virtual environment, where the package's smoke test (tests/smoke.py)
 #    runs `zorvekcam --json`;
-# 4. twine check of the three files.
-# Then writes the sdist and the two manylinux wheels to DIR (dist/). --no-setup skips scripts/setup.sh, for
-# the test command, which has just run it.
+# 4. twine check of the three files (and of the Windows wheel, below);
+# 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
+#    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
+#    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
+#    Skipped, with a message, where Wine cannot be installed.
+# Then writes the sdist, the two manylinux wheels and the Windows wheel to DIR (dist/). --no-setup
+# skips scripts/setup.sh, for the test command, which has just run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -109,7 +113,14 @@ wheels+=("$repaired")
 
 COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
 
+scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
+windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
+if [[ -n $windows ]]; then
+  scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
+  COLUMNS=200 "$python" -m twine --no-color check --strict "$windows" | sed 's/^/release: twine: /'
+fi
+
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
-cp "$sdist" "${wheels[@]}" "$out"/
-step "wrote $out/$(basename "$sdist"), $out/$(basename "${wheels[0]}") and $out/$(basename "${wheels[1]}")"
+cp "$sdist" "${wheels[@]}" $windows "$out"/
+step "wrote $out/$(basename "$sdist"), $out/$(basename "${wheels[0]}"), $out/$(basename "${wheels[1]}")${windows:+ and $out/$(basename "$windows")}"
