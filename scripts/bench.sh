@@ -55,6 +55,14 @@ umockdev-wrapper /usr/bin/python3 bench/sysfs_compare.py --bench-sysfs "$build"/
 step "Linux: zorvekcam.list_devices() against the bare scan and the peers, the counting thread (umockdev)"
 umockdev-wrapper /usr/bin/python3 bench/listing_compare.py --python "$python" --out "$results/listing.json"
 
+step "Linux: list_devices() over a process's life: first, repeated, after a replug; a watch's walk (umockdev)"
+# With ZORVEK_BENCH_TODAY, a folder holding another build of the package zorvekcam, its first
+# listing is timed beside this one's.
+today=()
+[[ -n ${ZORVEK_BENCH_TODAY:-} ]] && today=(--today "$ZORVEK_BENCH_TODAY")
+umockdev-wrapper /usr/bin/python3 bench/listing_lifecycle.py --python "$python" --out "$results/lifecycle.json" \
+  "${today[@]}" >"$results/lifecycle.md"
+
 step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
 "$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
   --out "$results/native.json"
@@ -69,3 +77,5 @@ step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
   --listing "$results/listing.json" --sysfs "$results/sysfs.json" "${native[@]}" --watch "$results/watch.json" \
   --load-before "$results/load-before.txt" --load-after "$results/load-after.txt" | tee "$results/table.md"
+printf '\nlist_devices() over a process'"'"'s life, every camera of the target model (medians):\n\n'
+cat "$results/lifecycle.md"
