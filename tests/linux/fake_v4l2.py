@@ -83,18 +83,19 @@ def _node_block(parent, parent_name, node):
 _devnums = itertools.count(2)
 
 
-def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None):
+def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None,
+               devnum=None):
     """A UVC camera at `port` (e.g. "1-2.4"), its nodes under one interface. IDs are written as
     given; `product` and `serial` are the USB product string's and serial number's bytes (None: the
     device has none). Every camera made gets a devnum of its own, as the USB core numbers every
-    device it enumerates."""
+    device it enumerates, unless `devnum` is given."""
     bus, chain = port.split("-", 1)
     hops = chain.split(".")
     device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[:i + 1])}" for i in range(len(hops)))
     interface_name = f"{port}:1.{interface}"
     interface_path = f"{device}/{interface_name}"
     usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
-                 f"A: devnum={next(_devnums) % 127 + 1}"]
+                 f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}"]
     if vendor is not None:
         usb_lines.append(f"A: idVendor={vendor}")
     if product_id is not None:

@@ -2,6 +2,7 @@
 is the same registration, or never where udev's database holds its own answer; and always the same
 cameras as Zorvek's scan, which asks every node on every call. In one child process each (see
 zorvek_child.py), whose listings share what they learnt."""
+import os
 import time
 
 from fake_v4l2 import Node, capture_node, metadata_node, udev_entry, usb_camera
@@ -77,6 +78,32 @@ def test_each_node_is_asked_once_per_registration(devices, shipped):
     assert [node for node, _ in shipped.list()] == ["/dev/video1", "/dev/video2", "/dev/video5"]
     assert opened(devices) == nodes(0, 1)
     assert agreed(shipped) == ["/dev/video1", "/dev/video2", "/dev/video5"]
+
+
+def test_a_node_registered_again_is_asked_again_whichever_part_tells_it(devices, shipped):
+    # The driver bound again: the same USB device (the same devnum), new nodes, the other way round.
+    bound = devices.plug(usb_camera("1-1", [capture_node(0), metadata_node(1)], devnum=7))
+    assert [node for node, _ in shipped.list()] == ["/dev/video0"]
+    # sysfs never gives a new directory a removed one's inode number, and the testbed's file system
+    # does not while the removed one is open.
+    held = [os.open(devices.root + path, os.O_RDONLY | os.O_DIRECTORY) for path in bound.syspaths[:2]]
+    try:
+        devices.unplug(bound)
+        rebound = devices.plug(usb_camera("1-1", [metadata_node(0), capture_node(1)], devnum=7))
+    finally:
+        for fd in held:
+            os.close(fd)
+    devices.queries.take()
+    assert [node for node, _ in shipped.list()] == ["/dev/video1"]
+    assert opened(devices) == nodes(0, 1)
+    # Where a file system hands an inode number out again, the USB device's new devnum tells another
+    # camera in the same port: here the same directories, another device behind them.
+    devices.testbed.set_attribute(rebound.syspaths[-1], "devnum", "8")
+    devices.queries.nodes["/dev/video0"] = capture_node(0)
+    devices.queries.nodes["/dev/video1"] = metadata_node(1)
+    devices.queries.take()
+    assert [node for node, _ in shipped.list()] == ["/dev/video0"]
+    assert opened(devices) == nodes(0, 1)
 
 
 def test_listings_at_once_on_many_threads_agree_and_ask_each_node_at_most_once_each(devices, shipped):
