@@ -3,7 +3,7 @@ listing, a repeated one with nothing changed and one after a camera was replugge
 peers' complete listings; the nodes each opens; and the nodes a watch's walk opens after a hotplug.
 
     umockdev-wrapper /usr/bin/python3 bench/listing_lifecycle.py --python .venv/bin/python --out lifecycle.json \\
-        [--today DIR]
+        [--today DIR] [--udev-database]
 
 Runs under umockdev with the fake devices of bench/listing_compare.py (two nodes per camera), what is
 timed in the child bench/listings.py. At 1, 8 and 64 cameras, in one interleaved run, each round:
@@ -12,7 +12,9 @@ timed in the child bench/listings.py. At 1, 8 and 64 cameras, in one interleaved
   2. one camera replugged (unplugged and plugged back into its port, onto its nodes), then one
      listing in the child, whose listings before it learnt every other node;
   3. the repeated listing and every peer's complete listing, batched, their order turning.
-Opens are counted in a pass of their own (listing_compare.py's counting handler), as is the watch:
+With --udev-database (in a mount namespace whose /run is its own, as scripts/bench.sh runs it), also
+the first listing of a new process while udev's database holds an entry for every node, as systemd
+247 and later write them. Opens are counted in a pass of their own (listing_compare.py's counting handler), as is the watch:
 zorvekcam.watch() (tests/linux/watch_child.py) is started over the cameras, and the opens of the walk
 that follows one more camera's hotplug are counted.
 """
@@ -20,11 +22,12 @@ import argparse
 import json
 import os
 import queue
+import shutil
 import subprocess
 import sys
 import threading
 
-from fake_cameras import TARGET, OpensCounted, models, nodes_of, plug, testbed, write_result
+from fake_cameras import TARGET, OpensCounted, models, nodes_of, plug, testbed, udev_entry, write_result
 from listing_compare import Child, answer_with
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -51,6 +54,11 @@ def counted(bench, child, args, cameras):
         if args.today:
             child.ask(do="first", today=args.today)
             opens["first_today"] = counting.take()["opened"]
+        if args.udev_database:
+            udev_database(bench, True)
+            child.ask(do="first")
+            opens["first_udev"] = counting.take()["opened"]
+            udev_database(bench, False)
         child.ask(do="list", tool="zorvekcam")
         counting.take()
         child.ask(do="list", tool="zorvekcam")
@@ -94,52 +102,26 @@ def watch_walk(bench, counting, python, cameras):
         bench.unplug(bench.plugged[-1])
 
 
-def median(values):
-    values = sorted(values)
-    middle = len(values) // 2
-    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
-
-
-def ms(seconds):
-    return f"{seconds * 1e3:.3g} ms"
-
-
-def table(result):
-    """The results as a Markdown table, medians of the rounds."""
-    rows = ["| cameras (nodes) | listing | median | against pyudev's | nodes opened |", "|---|---|---|---|---|"]
-    for at in result["at"]:
-        def med(name):
-            return median(r[name] for r in at["rounds"])
-
-        def ratio(name):
-            return median(r[name] / r["pyudev"] for r in at["rounds"])
-
-        opened = at["opened"]
-        names = [("first", "`list_devices()`, a new process's first", "first"),
-                 ("first_today", "… the same, the build it is held against (--today)", "first_today"),
-                 ("zorvekcam", "`list_devices()` repeated, nothing changed", "repeated"),
-                 ("after_replug", "`list_devices()` after one camera was replugged", "after_replug"),
-                 ("pyudev", "pyudev's complete listing (node, IDs)", "pyudev"),
-                 ("linuxpy", "linuxpy's capture devices", "linuxpy"),
-                 ("cv2-enumerate-cameras", "cv2-enumerate-cameras", "cv2-enumerate-cameras"),
-                 ("asks", "every node opened and asked, nothing else", None)]
-        for name, text, opens in names:
-            if name not in at["rounds"][0]:
-                continue
-            count = "" if opens is None else str(sum(opened[opens].values()))
-            rows.append(f"| {at['cameras']} ({at['nodes']}) | {text} | {ms(med(name))} | {ratio(name):.2f}× | {count} |")
-        rows.append(f"| {at['cameras']} ({at['nodes']}) | a watch's walk after one camera's hotplug | | | "
-                    f"{sum(opened['watch_walk'].values())} ({', '.join(sorted(opened['watch_walk'])) or 'none'}) |")
-    return "\n".join(rows)
+def udev_database(bench, on):
+    """udev's database as systemd 247 and later leave it, an entry per node written as udev would
+    after each was plugged in; or none at all."""
+    shutil.rmtree("/run/udev", ignore_errors=True)
+    if on:
+        for device in bench.plugged:
+            for node in device.nodes:
+                udev_entry(node, ":capture:" if node.index == 0 else ":")
 
 
 def timed_rounds(bench, child, args, cameras):
     rounds = []
     for r in range(args.rounds):
-        firsts = [("first", None)] + ([("first_today", args.today)] if args.today else [])
+        firsts = [("first", None, False)] + ([("first_today", args.today, False)] if args.today else []) + \
+            ([("first_udev", None, True)] if args.udev_database else [])
         round_ = {}
-        for name, today in (firsts if r % 2 == 0 else firsts[::-1]):
+        for name, today, database in firsts[r % len(firsts):] + firsts[:r % len(firsts)]:
+            udev_database(bench, database)
             round_[name] = child.ask(do="first", today=today)["first_s"]
+            udev_database(bench, False)
         replug(bench, r % cameras)
         round_["after_replug"] = child.ask(do="once", tool="zorvekcam")
         round_ |= child.ask(do="rounds", rounds=1, batch=args.batch, start=r)["rounds"][0]
@@ -152,10 +134,14 @@ def main():
     parser.add_argument("--python", required=True, help="the interpreter that has zorvekcam and the peers installed")
     parser.add_argument("--out", required=True)
     parser.add_argument("--today", help="a folder holding another build of the package zorvekcam, to compare with")
+    parser.add_argument("--udev-database", action="store_true",
+                        help="also a first listing with udev's database; only with a /run of its own (bench.sh)")
     parser.add_argument("--cameras", type=int, nargs="+", default=[1, 8, 64], help="ascending")
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--batch", type=float, default=0.05, help="seconds per tool and round")
     args = parser.parse_args()
+    if args.udev_database and os.environ.get("ZORVEK_BENCH_PRIVATE_RUN") != "1":
+        raise SystemExit("listing_lifecycle: --udev-database writes /run/udev: only in a mount namespace of its own")
 
     bench = testbed("listing_lifecycle")
     child = Child(args.python)
@@ -171,7 +157,6 @@ def main():
         results.append(result)
     child.close()
     write_result(bench, "listing_lifecycle", {"today": args.today, "at": results}, args.out)
-    print(table({"at": results}))
 
 
 if __name__ == "__main__":

@@ -31,6 +31,8 @@
 namespace {
 
 constexpr char kClassDirectory[] = "/sys/class/video4linux/";
+// udev's database: an entry per device it has handled, named after the device's number.
+constexpr char kUdevData[] = "/run/udev/data";
 
 // Reads one attribute: false, with errno set, when it cannot be read. sysfs hands out a whole
 // attribute, at most a page, in one read.
@@ -125,7 +127,7 @@ bool readRegistration(const std::string& node, const std::string& target, const 
 std::optional<bool> udevAnswer(const std::string& node, const timespec& made) {
     std::string number;
     if (!readAttribute(kClassDirectory + node + "/dev", number)) return std::nullopt;
-    const int fd = open(("/run/udev/data/c" + number).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open((std::string(kUdevData) + "/c" + number).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat status {};
     std::string entry;
@@ -189,12 +191,13 @@ Answers& answers() {
 // registration; else udev's answer, else its own, either of which is remembered. The registration
 // is read before anything is asked, so an answer is never remembered for a registration newer than
 // the one that gave it.
-bool rememberedCapturesVideo(const std::string& node, const std::string& target, const sysfs::Placement& where) {
+bool rememberedCapturesVideo(const std::string& node, const std::string& target, const sysfs::Placement& where,
+                             bool udevDatabase) {
     Registration registration;
     timespec made{};
     if (!readRegistration(node, target, where, registration, made)) return capturesVideo(node);
     if (const std::optional<bool> remembered = answers().find(node, registration)) return *remembered;
-    std::optional<bool> answer = udevAnswer(node, made);
+    std::optional<bool> answer = udevDatabase ? udevAnswer(node, made) : std::nullopt;
     if (!answer) answer = askNode(node);
     // A node that could not be asked is guessed at, and asked again the next time.
     if (!answer) return guessedFromIndex(node);
@@ -230,13 +233,14 @@ HRESULT readFriendlyName(const std::string& node, const sysfs::Placement& where,
 
 // Whether a listing that wants only the paths `wanted` takes, wants this node, and if so whether it
 // captures video. The path is judged by what sysfs says of it, and a node it refuses is never opened.
-bool wantedAndCaptures(const std::string& node, DevicePathFilter::Test wanted) {
+// `udevDatabase`: whether there is one to look in.
+bool wantedAndCaptures(const std::string& node, DevicePathFilter::Test wanted, bool udevDatabase) {
     std::string target;
     if (!readLink(kClassDirectory + node, target)) return false;
     const sysfs::Placement where = sysfs::place(target);
     std::u16string path;
     if (readDevicePath(node, where, path) != S_OK || !wanted(path.c_str())) return false;
-    return rememberedCapturesVideo(node, target, where);
+    return rememberedCapturesVideo(node, target, where, udevDatabase);
 }
 
 }  // namespace
@@ -261,8 +265,10 @@ HRESULT listVideoInputs(std::vector<std::string>& ids) {
         // and never opened, and the wanted ones are asked once per registration. Elsewhere (the
         // scan) every node is asked on every walk.
         const DevicePathFilter::Test wanted = DevicePathFilter::current();
+        // Looked for once a walk: most containers have no udev database at all.
+        const bool udevDatabase = wanted != nullptr && access(kUdevData, X_OK) == 0;
         for (const auto& node : nodes) {
-            if (wanted != nullptr ? wantedAndCaptures(node.second, wanted) : capturesVideo(node.second)) {
+            if (wanted != nullptr ? wantedAndCaptures(node.second, wanted, udevDatabase) : capturesVideo(node.second)) {
                 ids.push_back(node.second);
             }
         }
