@@ -124,7 +124,7 @@ def timed_rounds(bench, child, args, cameras):
             udev_database(bench, False)
         replug(bench, r % cameras)
         round_["after_replug"] = child.ask(do="once", tool="zorvekcam")
-        round_ |= child.ask(do="rounds", rounds=1, batch=args.batch, start=r)["rounds"][0]
+        round_ |= child.ask(do="rounds", rounds=1, batch=args.batch, first_turn=r)["rounds"][0]
         rounds.append(round_)
     return rounds
 

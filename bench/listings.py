@@ -11,7 +11,7 @@ listing loop that a counting thread is measured beside in another process.)
                                                the loop in another process, T times each
     {"do": "rounds", "rounds": R, "batch": B}  every tool in every round, the order turning from round
                                                to round; each tool lists for about B seconds a round
-                                               ("start": S, the first round's place in that turn)
+                                               ("first_turn": S, where the first round starts)
     {"do": "first", "today": D}                list_devices() in a new process (with the package from
                                                folder D before the installed one, when D is given):
                                                its first listing's seconds, and its second's
@@ -256,7 +256,7 @@ def first_here():
     print(json.dumps({"first_s": first, "second_s": second, "listed": len(listed)}))
 
 
-def rounds(listings, count, batch, start=0):
+def rounds(listings, count, batch, first_turn=0):
     """Seconds per listing of every tool in `count` rounds. Each tool lists `calls[tool]` times in a row
     in every round, enough for about `batch` seconds; round r starts with the r-th tool, so that no tool
     always follows the same one."""
@@ -268,7 +268,7 @@ def rounds(listings, count, batch, start=0):
     times = []
     for r in range(count):
         round_ = {}
-        turn = (start + r) % len(names)
+        turn = (first_turn + r) % len(names)
         for name in names[turn:] + names[:turn]:
             listing = listings[name]
             start = time.perf_counter()
@@ -308,7 +308,7 @@ def main():
             answer = gil(listings["zorvekcam"], command["times"], command["seconds"])
         elif command["do"] == "rounds":
             compared = {name: listings[name] for name in ("zorvekcam", *PEERS, "asks")}
-            answer = rounds(compared, command["rounds"], command["batch"], command.get("start", 0))
+            answer = rounds(compared, command["rounds"], command["batch"], command.get("first_turn", 0))
         elif command["do"] == "first":
             answer = first_listing(command.get("today"))
         elif command["do"] == "once":
