@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -104,18 +105,37 @@ struct Registration {
     }
 };
 
+// What a listing's walk read of the USB device of the node before, which a camera's next node, under
+// the same device, reads the same: its IDs and devnum, each read once a walk.
+struct UsbDeviceRead {
+    std::string directory;
+    std::optional<std::pair<std::string, std::string>> ids;
+    std::optional<std::string> devnum;
+
+    // For the device at `where`, forgetting another's.
+    UsbDeviceRead& of(const sysfs::Placement& where) {
+        if (directory != where.usbDevice) *this = UsbDeviceRead{where.usbDevice, std::nullopt, std::nullopt};
+        return *this;
+    }
+};
+
 // The registration of a node whose link reads `target`, and when its sysfs directory last changed,
 // which is never before it was made. False when the node is gone.
 bool readRegistration(const std::string& node, const std::string& target, const sysfs::Placement& where,
-                      Registration& registration, timespec& made) {
+                      UsbDeviceRead& usb, Registration& registration, timespec& made) {
     struct stat status {};
     if (stat((kClassDirectory + node).c_str(), &status) != 0) return false;
     registration.target = target;
     registration.device = status.st_dev;
     registration.inode = status.st_ino;
     made = status.st_ctim;
-    if (where.usb && !readAttribute(kClassDirectory + where.usbDevice + "/devnum", registration.devnum)) {
-        registration.devnum.clear();
+    if (where.usb) {
+        UsbDeviceRead& device = usb.of(where);
+        if (!device.devnum) {
+            device.devnum.emplace();
+            if (!readAttribute(kClassDirectory + where.usbDevice + "/devnum", *device.devnum)) device.devnum->clear();
+        }
+        registration.devnum = *device.devnum;
     }
     return true;
 }
@@ -192,10 +212,10 @@ Answers& answers() {
 // is read before anything is asked, so an answer is never remembered for a registration newer than
 // the one that gave it.
 bool rememberedCapturesVideo(const std::string& node, const std::string& target, const sysfs::Placement& where,
-                             bool udevDatabase) {
+                             UsbDeviceRead& usb, bool udevDatabase) {
     Registration registration;
     timespec made{};
-    if (!readRegistration(node, target, where, registration, made)) return capturesVideo(node);
+    if (!readRegistration(node, target, where, usb, registration, made)) return capturesVideo(node);
     if (const std::optional<bool> remembered = answers().find(node, registration)) return *remembered;
     std::optional<bool> answer = udevDatabase ? udevAnswer(node, made) : std::nullopt;
     if (!answer) answer = askNode(node);
@@ -205,12 +225,14 @@ bool rememberedCapturesVideo(const std::string& node, const std::string& target,
     return *answer;
 }
 
+bool readUsbIds(const sysfs::Placement& where, std::string& vendor, std::string& product) {
+    return readAttribute(kClassDirectory + where.usbDevice + "/idVendor", vendor) &&
+           readAttribute(kClassDirectory + where.usbDevice + "/idProduct", product);
+}
+
 HRESULT readDevicePath(const std::string& node, const sysfs::Placement& where, std::u16string& value) {
     std::string vendor, product;
-    if (where.usb && (!readAttribute(kClassDirectory + where.usbDevice + "/idVendor", vendor) ||
-                      !readAttribute(kClassDirectory + where.usbDevice + "/idProduct", product))) {
-        return HRESULT_FILE_NOT_FOUND;
-    }
+    if (where.usb && !readUsbIds(where, vendor, product)) return HRESULT_FILE_NOT_FOUND;
     value = standin::utf8ToUtf16(sysfs::devicePath(where, vendor, product, node));
     return S_OK;
 }
@@ -234,13 +256,21 @@ HRESULT readFriendlyName(const std::string& node, const sysfs::Placement& where,
 // Whether a listing that wants only the paths `wanted` takes, wants this node, and if so whether it
 // captures video. The path is judged by what sysfs says of it, and a node it refuses is never opened.
 // `udevDatabase`: whether there is one to look in.
-bool wantedAndCaptures(const std::string& node, DevicePathFilter::Test wanted, bool udevDatabase) {
+bool wantedAndCaptures(const std::string& node, DevicePathFilter::Test wanted, UsbDeviceRead& usb, bool udevDatabase) {
     std::string target;
     if (!readLink(kClassDirectory + node, target)) return false;
     const sysfs::Placement where = sysfs::place(target);
-    std::u16string path;
-    if (readDevicePath(node, where, path) != S_OK || !wanted(path.c_str())) return false;
-    return rememberedCapturesVideo(node, target, where, udevDatabase);
+    std::string vendor, product;
+    if (where.usb) {
+        UsbDeviceRead& device = usb.of(where);
+        if (!device.ids) {
+            if (!readUsbIds(where, vendor, product)) return false;
+            device.ids.emplace(vendor, product);
+        }
+        std::tie(vendor, product) = *device.ids;
+    }
+    if (!wanted(standin::utf8ToUtf16(sysfs::devicePath(where, vendor, product, node)).c_str())) return false;
+    return rememberedCapturesVideo(node, target, where, usb, udevDatabase);
 }
 
 }  // namespace
@@ -267,8 +297,10 @@ HRESULT listVideoInputs(std::vector<std::string>& ids) {
         const DevicePathFilter::Test wanted = DevicePathFilter::current();
         // Looked for once a walk: most containers have no udev database at all.
         const bool udevDatabase = wanted != nullptr && access(kUdevData, X_OK) == 0;
+        UsbDeviceRead usb;
         for (const auto& node : nodes) {
-            if (wanted != nullptr ? wantedAndCaptures(node.second, wanted, udevDatabase) : capturesVideo(node.second)) {
+            if (wanted != nullptr ? wantedAndCaptures(node.second, wanted, usb, udevDatabase)
+                                  : capturesVideo(node.second)) {
                 ids.push_back(node.second);
             }
         }
