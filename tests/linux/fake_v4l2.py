@@ -104,9 +104,11 @@ def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek C
         usb_lines.append(f"H: product={product.hex().upper()}")
     if serial is not None:
         usb_lines.append(f"H: serial={serial.hex().upper()}")
-    blocks = [_node_block(interface_path, interface_name, n) for n in nodes]
-    blocks.append(f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}")
-    blocks.append("\n".join(usb_lines))
+    # Parents first, as the kernel adds them: a node's "add" uevent comes when its USB device's
+    # attributes are there to read.
+    blocks = ["\n".join(usb_lines),
+              f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}"]
+    blocks += [_node_block(interface_path, interface_name, n) for n in nodes]
     syspaths = [f"/sys{interface_path}/video4linux/video{n.number}" for n in nodes]
     return Device(syspaths + [f"/sys{interface_path}", f"/sys{device}"], "\n\n".join(blocks) + "\n", nodes)
 
