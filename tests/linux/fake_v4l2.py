@@ -3,7 +3,8 @@ in sysfs and /dev, with a VIDIOC_QUERYCAP answer per node.
 
 umockdev's rules, learnt the hard way: one testbed lives for the whole session (a testbed that is
 garbage-collected takes the redirection of /sys with it, and later tests silently read the real
-/sys); devices leave deepest first, each with a "remove" uevent before it goes; clear() is never
+/sys); devices come parents first, as the kernel adds them, and leave deepest first, each with a
+"remove" uevent before it goes; clear() is never
 called. The ioctl handler runs on a thread of this process and needs its interpreter lock, so the
 module under test is called from a child process (see zorvek_child.py).
 """
