@@ -55,3 +55,6 @@ scripts/check_install.sh
 
 stage "Release files: the sdist, a wheel built from it alone, repaired to manylinux, installed afresh"
 scripts/release.sh --no-setup --out build/dist
+
+stage "aarch64: the release's aarch64 wheel and the C++ tests under qemu, beside the x86_64 wheel"
+scripts/test_aarch64.sh build/dist

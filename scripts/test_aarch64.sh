@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The aarch64 build, run on this x86_64 machine under qemu-user (qemu-aarch64-static) with Debian 12's
+# arm64 CPython 3.11 in a root of its own (scripts/python_root.sh: fetched once, cached):
+#   scripts/test_aarch64.sh [DIST]       DIST holds the release wheels (build/dist: scripts/release.sh)
+# 1. the aarch64 wheel installed into a virtual environment of that interpreter (by pip, from Debian's
+#    pip wheel, run by it), and the package's smoke test there (tests/smoke.py: `zorvekcam --json`);
+# 2. its listing over a fake sysfs tree and device files in a mount namespace of the test's own,
+#    against the tree's target cameras and against the x86_64 wheel's listing of the same tree
+#    (tests/linux/tree_listing.py; as root);
+# 3. the C++ tests, cross-built for aarch64 with zig (cmake/zig.cmake) and run by CTest through qemu.
+# Where qemu-user-static cannot be installed, says so and is skipped.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+project=$PWD
+dist=${1:-build/dist}
+python=$project/.venv/bin/python  # with CMake, Ninja and ziglang (the test group)
+export PATH=$project/.venv/bin:$PATH
+
+if ! command -v qemu-aarch64-static >/dev/null; then
+  echo "SKIPPED: qemu-user-static cannot be installed here"
+  exit 0
+fi
+version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+wheel() {  # the release wheel of one architecture
+  local file
+  file=$(echo "$dist"/zorvek-"$version"-cp311-cp311-*manylinux_*_"$1".whl)
+  [[ -f $file ]] || { echo "test_aarch64: no $1 wheel in $dist: run scripts/release.sh --out $dist first" >&2; exit 1; }
+  echo "$file"
+}
+aarch64_wheel=$(wheel aarch64)
+x86_64_wheel=$(wheel x86_64)
+root=$(scripts/python_root.sh arm64)
+work=$project/build/aarch64
+rm -rf "$work"
+mkdir -p "$work"
+qemu=(qemu-aarch64-static -L "$root")
+step() { printf 'test_aarch64: %s\n' "$*"; }
+
+# No ensurepip: it would start pip as a second aarch64 process, which only qemu can run.
+"${qemu[@]}" "$root/usr/bin/python3.11" -m venv --without-pip "$work/venv"
+pip_wheel=$(echo "$root"/usr/share/python-wheels/pip-*.whl)
+"${qemu[@]}" "$work/venv/bin/python" "$pip_wheel/pip" install -q --no-deps --no-index --disable-pip-version-check \
+  "$aarch64_wheel"
+machine=$("${qemu[@]}" "$work/venv/bin/python" -c 'import platform; print(platform.machine())')
+[[ $machine == aarch64 ]] || { echo "test_aarch64: the interpreter under qemu says it runs on $machine" >&2; exit 1; }
+step "$(basename "$aarch64_wheel") installed into Debian's arm64 CPython 3.11 under qemu"
+(cd "$work" && ZORVEK_SMOKE_EMULATOR="${qemu[*]}" "${qemu[@]}" "$work/venv/bin/python" "$project/tests/smoke.py" "$version") |
+  sed 's/^/test_aarch64: /'
+
+"$python" -m venv "$work/x86_64-venv"
+"$work/x86_64-venv/bin/python" -m pip install -q --no-deps "$x86_64_wheel"
+"$python" tests/linux/tree_listing.py "$work/x86_64-venv/bin/python" "${qemu[*]} $work/venv/bin/python" |
+  sed 's/^/test_aarch64: /'
+
+# The tests' programs are linked against glibc 2.17's stubs; the root's glibc (Debian 12's) runs them.
+zig=$("$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+cmake -S . -B build/aarch64-tests -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -DZORVEK_ZIG="$zig" \
+  -DZORVEK_ZIG_TARGET=aarch64-linux-gnu.2.17 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVEK_BUILD_TESTS=ON \
+  -DZORVEK_BUILD_MODULE=OFF "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-aarch64-static;-L;$root" \
+  >"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; exit 1; }
+cmake --build build/aarch64-tests -j 2
+ctest --test-dir build/aarch64-tests --output-on-failure -j 2
