@@ -7,7 +7,8 @@
 # 2. its listing over a fake sysfs tree and device files in a mount namespace of the test's own,
 #    against the tree's target cameras and against the x86_64 wheel's listing of the same tree
 #    (tests/linux/tree_listing.py; as root);
-# 3. the C++ tests, cross-built for aarch64 with zig (cmake/zig.cmake) and run by CTest through qemu.
+# 3. the Linux source's umockdev tests (tests/linux), with the aarch64 build in the tests' children;
+# 4. the C++ tests, cross-built for aarch64 with zig (cmake/zig.cmake) and run by CTest through qemu.
 # Where qemu-user-static cannot be installed, says so and is skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,6 +52,23 @@ step "$(basename "$aarch64_wheel") installed into Debian's arm64 CPython 3.11 un
 "$work/x86_64-venv/bin/python" -m pip install -q --no-deps "$x86_64_wheel"
 "$python" tests/linux/tree_listing.py "$work/x86_64-venv/bin/python" "${qemu[*]} $work/venv/bin/python" |
   sed 's/^/test_aarch64: /'
+
+# The Linux source's tests over umockdev's fake devices (scripts/test_sysfs.sh's), with the aarch64
+# wheel's interpreter as the one the tests' children run: umockdev's testbed lives in this machine's
+# Python, and its arm64 preload library, which only needs the C library, in each child under qemu,
+# beside an arm64 libudev for the watch. Their case "debian" loads the shipped modules into this
+# machine's own Python, which cannot load aarch64 ones, and is left out.
+if command -v umockdev-wrapper >/dev/null &&
+  /usr/bin/python3 -c 'import gi; gi.require_version("UMockdev", "1.0")' 2>/dev/null; then
+  libraries=$(scripts/debian_root.sh bookworm arm64 umockdev-arm64 umockdev libudev1)/usr/lib/aarch64-linux-gnu
+  printf '#!/bin/sh\nexec %s -E LD_PRELOAD=%s -E LD_LIBRARY_PATH=%s %s "$@"\n' "${qemu[*]}" \
+    "$libraries/libumockdev-preload.so.0" "$libraries" "$work/venv/bin/python" >"$work/python"
+  chmod +x "$work/python"
+  ZORVEK_SHIPPED_PYTHON=$work/python umockdev-wrapper /usr/bin/python3 -m pytest -q -p no:cacheprovider -k "not debian" \
+    tests/linux
+else
+  echo "SKIPPED: the umockdev tests under qemu: umockdev (umockdev, gir1.2-umockdev-1.0, python3-gi, python3-pytest) cannot be installed here"
+fi
 
 # The tests' programs are linked against glibc 2.17's stubs; the root's glibc (Debian 12's) runs them.
 zig=$("$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
