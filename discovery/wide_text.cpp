@@ -156,7 +156,7 @@ void toNarrowField(char* field, std::size_t size, const OLECHAR* text) {
             count = 1;
         } else {
             if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                if (sizeof(wchar_t) >= 4) {
+                if constexpr (sizeof(wchar_t) >= 4) {
                     c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
                     ++i;
                 } else {

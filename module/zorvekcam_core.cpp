@@ -1,15 +1,25 @@
 // zorvekcam._core: the listing that the package zorvekcam stands on. One walk per call, with the
 // interpreter's lock released for all of it, and nothing written to standard output. Beside it, the
 // platform's device events, which tell a watcher when a walk is due.
-#include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
+//
+// Written against CPython's limited API, the stable ABI of 3.11 (the build defines Py_LIMITED_API),
+// so that one file, _core.abi3.so (_core.pyd on Windows), loads in every CPython from 3.11 on. It
+// shares nothing with Zorvek and zorvek_records, which stay on pybind11 and CPython 3.11.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#if !defined(Py_LIMITED_API) || Py_LIMITED_API != 0x030B0000
+#error "zorvekcam._core is built against the limited API of CPython 3.11: define Py_LIMITED_API=0x030B0000"
+#endif
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -17,70 +27,216 @@
 #include "device_events.h"
 #include "listing.h"
 
-namespace py = pybind11;
-
 namespace {
+
+// One reference owned, released when it goes out of scope unless handed on by release().
+class Owned {
+public:
+    explicit Owned(PyObject* object) noexcept : object_(object) {}
+    ~Owned() { Py_XDECREF(object_); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    PyObject* get() const noexcept { return object_; }
+    PyObject* release() noexcept {
+        PyObject* object = object_;
+        object_ = nullptr;
+        return object;
+    }
+
+private:
+    PyObject* object_;
+};
+
+// The interpreter's lock, released for the lifetime of this object, and taken back however the
+// scope is left (an exception included).
+class Unlocked {
+public:
+    Unlocked() noexcept : state_(PyEval_SaveThread()) {}
+    ~Unlocked() { PyEval_RestoreThread(state_); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// The C++ exception being handled, as a Python exception: a failed system call (std::system_error)
+// is an OSError(errno, text), memory running out a MemoryError, anything else a RuntimeError.
+void raiseCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::system_error& error) {
+        if (PyObject* arguments = Py_BuildValue("(is)", error.code().value(), error.what())) {
+            PyErr_SetObject(PyExc_OSError, arguments);
+            Py_DECREF(arguments);
+        }
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "an unknown C++ exception");
+    }
+}
+
+// Runs the body of a function that Python calls: no C++ exception crosses into the interpreter.
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        raiseCurrentException();
+        return nullptr;
+    }
+}
+
+// Puts a new reference into a fresh tuple, which owns it from then on; false (an error set) when
+// making it failed.
+bool put(PyObject* tuple, Py_ssize_t at, PyObject* item) noexcept {
+    if (item == nullptr) return false;
+    PyTuple_SetItem(tuple, at, item);
+    return true;
+}
 
 // Devices may report any 16-bit units, lone surrogates included: those read as U+FFFD, never as an
 // error.
-py::str text(const std::u16string& units) {
+PyObject* text(const std::u16string& units) noexcept {
     const std::uint16_t probe = 1;
     int order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? -1 : 1;  // the machine's own
-    PyObject* decoded = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units.data()),
-                                              static_cast<Py_ssize_t>(units.size() * sizeof(char16_t)), "replace", &order);
-    if (decoded == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(decoded);
+    return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units.data()),
+                                 static_cast<Py_ssize_t>(units.size() * sizeof(char16_t)), "replace", &order);
 }
 
-py::object text(const std::optional<std::u16string>& units) { return units ? py::object(text(*units)) : py::none(); }
+PyObject* text(const std::optional<std::u16string>& units) noexcept {
+    if (!units) Py_RETURN_NONE;
+    return text(*units);
+}
 
-py::tuple listCamerasForPython(bool traced) {
-    CameraListing listing;
-    {
-        py::gil_scoped_release unlocked;
-        listing = listCameras(traced);
+PyObject* utf8Text(const std::string& text) noexcept {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+}
+
+// (name, vid, pid, path, index, serial, port)
+PyObject* cameraTuple(const CameraEntry& camera) noexcept {
+    Owned tuple(PyTuple_New(7));
+    if (!tuple || !put(tuple.get(), 0, text(camera.name)) || !put(tuple.get(), 1, text(camera.vid)) ||
+        !put(tuple.get(), 2, text(camera.pid)) || !put(tuple.get(), 3, text(camera.path)) ||
+        !put(tuple.get(), 4, PyLong_FromUnsignedLong(camera.index)) || !put(tuple.get(), 5, text(camera.serial)) ||
+        !put(tuple.get(), 6, text(camera.port))) {
+        return nullptr;
     }
-    py::list cameras;
+    return tuple.release();
+}
+
+PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
+    Owned cameras(PyList_New(0));
+    if (!cameras) return nullptr;
     for (const CameraEntry& camera : listing.cameras) {
-        cameras.append(py::make_tuple(text(camera.name), text(camera.vid), text(camera.pid), text(camera.path),
-                                      camera.index, text(camera.serial), text(camera.port)));
+        Owned entry(cameraTuple(camera));
+        if (!entry || PyList_Append(cameras.get(), entry.get()) != 0) return nullptr;
     }
-    py::object failure = py::none();
-    if (listing.failedStep != nullptr) {
-        failure = py::make_tuple(listing.failedStep, static_cast<std::uint32_t>(listing.result));
-    }
-    py::object trace = traced ? py::object(py::str(listing.trace)) : py::none();
-    return py::make_tuple(cameras, trace, failure);
+    Owned result(PyTuple_New(3));
+    if (!result || !put(result.get(), 0, cameras.release())) return nullptr;
+    if (!put(result.get(), 1, traced ? utf8Text(listing.trace) : Py_NewRef(Py_None))) return nullptr;
+    PyObject* failure = listing.failedStep == nullptr
+                            ? Py_NewRef(Py_None)
+                            : Py_BuildValue("(sk)", listing.failedStep,
+                                            static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)));
+    if (!put(result.get(), 2, failure)) return nullptr;
+    return result.release();
 }
 
-py::str utf8Text(const std::string& text) {
-    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-    if (decoded == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(decoded);
+PyObject* listCamerasForPython(PyObject*, PyObject* arguments, PyObject* keywords) noexcept {
+    static const char* names[] = {"traced", nullptr};
+    int traced = 0;
+    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "|p:list_cameras", const_cast<char**>(names), &traced)) {
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        CameraListing listing;
+        {
+            Unlocked unlocked;
+            listing = listCameras(traced != 0);
+        }
+        return listingTuple(listing, traced != 0);
+    });
 }
 
 // The device events for Python. A wait runs with the interpreter's lock released and holds its own
 // reference to the events, so that a close() from another thread meanwhile cannot pull them away
 // from under it (they close when the wait returns).
-class Monitor {
-public:
-    explicit Monitor(const std::string& source) {
+struct Monitor {
+    PyObject_HEAD
+    std::shared_ptr<DeviceEvents> events;  // null once closed
+};
+
+Monitor* monitorOf(PyObject* self) noexcept { return reinterpret_cast<Monitor*>(self); }
+
+// The events of an open monitor; null, with ValueError set, once it is closed.
+std::shared_ptr<DeviceEvents> live(PyObject* self) noexcept {
+    std::shared_ptr<DeviceEvents> events = monitorOf(self)->events;
+    if (!events) PyErr_SetString(PyExc_ValueError, "the monitor is closed");
+    return events;
+}
+
+PyObject* monitorNew(PyTypeObject* type, PyObject* arguments, PyObject* keywords) noexcept {
+    static const char* names[] = {"source", nullptr};
+    PyObject* source = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "|U:Monitor", const_cast<char**>(names), &source)) {
+        return nullptr;
+    }
+    Py_ssize_t size = 0;
+    const char* chosen = source == nullptr ? "" : PyUnicode_AsUTF8AndSize(source, &size);
+    if (chosen == nullptr) return nullptr;
+    auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    Owned self(allocate(type, 0));
+    if (!self) return nullptr;
+    new (&monitorOf(self.get())->events) std::shared_ptr<DeviceEvents>();
+    return guarded([&]() -> PyObject* {
         std::string why;
-        events_ = DeviceEvents::open(source, why);
-        if (!events_) {
+        monitorOf(self.get())->events = DeviceEvents::open(std::string(chosen, static_cast<std::size_t>(size)), why);
+        if (!monitorOf(self.get())->events) {
             PyErr_SetString(PyExc_OSError, why.c_str());
-            throw py::error_already_set();
+            return nullptr;
+        }
+        return self.release();
+    });
+}
+
+void monitorDealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    monitorOf(self)->events.~shared_ptr();
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(type);  // an instance of a heap type holds a reference to it
+}
+
+PyObject* monitorFileno(PyObject* self, PyObject*) noexcept {
+    const std::shared_ptr<DeviceEvents> events = live(self);
+    if (!events) return nullptr;
+    const int descriptor = events->descriptor();
+    if (descriptor < 0) Py_RETURN_NONE;
+    return PyLong_FromLong(descriptor);
+}
+
+PyObject* monitorWait(PyObject* self, PyObject* arguments, PyObject* keywords) noexcept {
+    static const char* names[] = {"timeout", nullptr};
+    PyObject* given = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "|O:wait", const_cast<char**>(names), &given)) {
+        return nullptr;
+    }
+    std::optional<double> timeout;
+    if (given != Py_None) {
+        timeout = PyFloat_AsDouble(given);
+        if (*timeout == -1.0 && PyErr_Occurred()) return nullptr;
+        if (!(*timeout >= 0)) {
+            PyErr_SetString(PyExc_ValueError, "timeout must be a number of seconds, at least 0");
+            return nullptr;
         }
     }
-
-    py::object fileno() const {
-        const int descriptor = live()->descriptor();
-        return descriptor < 0 ? py::object(py::none()) : py::object(py::int_(descriptor));
-    }
-
-    bool wait(std::optional<double> timeout) {
-        if (timeout && !(*timeout >= 0)) throw py::value_error("timeout must be a number of seconds, at least 0");
-        const std::shared_ptr<DeviceEvents> events = live();
+    const std::shared_ptr<DeviceEvents> events = live(self);
+    if (!events) return nullptr;
+    return guarded([&]() -> PyObject* {
         const auto started = std::chrono::steady_clock::now();
         auto elapsed = [&] {
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -93,60 +249,99 @@ public:
             }
             int got = 0;
             {
-                py::gil_scoped_release unlocked;
+                Unlocked unlocked;
                 got = events->wait(milliseconds);
             }
-            if (got > 0) return true;
+            if (got > 0) Py_RETURN_TRUE;
             // Ran out, unless a timeout too long for one wait is being waited in parts.
-            if (got == 0 && (!timeout || elapsed() >= *timeout)) return false;
+            if (got == 0 && (!timeout || elapsed() >= *timeout)) Py_RETURN_FALSE;
             // Back early for a signal: its handler runs now (Ctrl-C raises KeyboardInterrupt here).
-            if (got < 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (got < 0 && PyErr_CheckSignals() != 0) return nullptr;
         }
-    }
+    });
+}
 
-    py::list drain() {
-        py::list taken;
-        for (const DeviceEvent& event : live()->drain()) {
-            taken.append(py::make_tuple(utf8Text(event.action), utf8Text(event.name)));
+PyObject* monitorDrain(PyObject* self, PyObject*) noexcept {
+    const std::shared_ptr<DeviceEvents> events = live(self);
+    if (!events) return nullptr;
+    return guarded([&]() -> PyObject* {
+        Owned taken(PyList_New(0));
+        if (!taken) return nullptr;
+        for (const DeviceEvent& event : events->drain()) {
+            Owned pair(PyTuple_New(2));
+            if (!pair || !put(pair.get(), 0, utf8Text(event.action)) || !put(pair.get(), 1, utf8Text(event.name)) ||
+                PyList_Append(taken.get(), pair.get()) != 0) {
+                return nullptr;
+            }
         }
-        return taken;
-    }
+        return taken.release();
+    });
+}
 
-    void close() { events_.reset(); }
+PyObject* monitorClose(PyObject* self, PyObject*) noexcept {
+    monitorOf(self)->events.reset();
+    Py_RETURN_NONE;
+}
 
-private:
-    std::shared_ptr<DeviceEvents> live() const {
-        if (!events_) throw py::value_error("the monitor is closed");
-        return events_;
-    }
+// Functions that take keywords are called with them; the cast says so to the method table.
+template <typename Function>
+PyCFunction method(Function function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
 
-    std::shared_ptr<DeviceEvents> events_;
+// The signatures before "--" are what inspect.signature() and help() show.
+PyMethodDef monitorMethods[] = {
+    {"fileno", monitorFileno, METH_NOARGS,
+     "fileno($self, /)\n--\n\nthe descriptor that is readable while events wait; None on Windows"},
+    {"wait", method(monitorWait), METH_VARARGS | METH_KEYWORDS,
+     "wait($self, /, timeout=None)\n--\n\n"
+     "whether events came within timeout seconds (None: no limit); the interpreter's lock is released"},
+    {"drain", monitorDrain, METH_NOARGS,
+     "drain($self, /)\n--\n\nthe events waiting, oldest first, as (action, name); never blocks"},
+    {"close", monitorClose, METH_NOARGS,
+     "close($self, /)\n--\n\ncloses the monitor; a wait in another thread closes it when it returns"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot monitorSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Monitor(source='')\n--\n\n"
+                    "The platform's device events of video devices; OSError, saying why, where they cannot be had.\n\n"
+                    "Linux: source \"udev\" or \"kernel\" (libudev's netlink sources); empty: udev's where it runs")},
+    {Py_tp_new, reinterpret_cast<void*>(monitorNew)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(monitorDealloc)},
+    {Py_tp_methods, monitorMethods},
+    {0, nullptr},
+};
+
+// Subclassable, as a class of Python's own is.
+PyType_Spec monitorSpec = {"zorvekcam._core.Monitor", sizeof(Monitor), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+                           monitorSlots};
+
+PyMethodDef functions[] = {
+    {"list_cameras", method(listCamerasForPython), METH_VARARGS | METH_KEYWORDS,
+     "list_cameras($module, /, traced=False)\n--\n\n"
+     "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's "
+     "trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int initialise(PyObject* module) noexcept {
+    Owned monitor(PyType_FromSpec(&monitorSpec));
+    if (!monitor || PyModule_AddObjectRef(module, "Monitor", monitor.get()) != 0) return -1;
+    return PyModule_AddStringConstant(module, "VERSION", ZORVEK_VERSION);
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(initialise)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "_core", "The native core of zorvekcam: one walk over the video input devices", 0,
+    functions, slots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace
 
-PYBIND11_MODULE(_core, m) {
-    m.doc() = "The native core of zorvekcam: one walk over the video input devices";
-    m.attr("VERSION") = ZORVEK_VERSION;
-    m.def("list_cameras", &listCamerasForPython, py::arg("traced") = false,
-          "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the "
-          "walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed");
-
-    // This module's own: the translators of the modules that share pybind11's internals stay as they are.
-    py::register_local_exception_translator([](std::exception_ptr raised) {
-        try {
-            if (raised) std::rethrow_exception(raised);
-        } catch (const std::system_error& error) {
-            PyErr_SetObject(PyExc_OSError, py::make_tuple(error.code().value(), error.what()).ptr());
-        }
-    });
-    py::class_<Monitor>(m, "Monitor",
-                        "The platform's device events of video devices; OSError, saying why, where they cannot be had")
-        .def(py::init<const std::string&>(), py::arg("source") = "",
-             "Linux: source \"udev\" or \"kernel\" (libudev's netlink sources); empty: udev's where it runs")
-        .def("fileno", &Monitor::fileno, "the descriptor that is readable while events wait; None on Windows")
-        .def("wait", &Monitor::wait, py::arg("timeout") = py::none(),
-             "whether events came within timeout seconds (None: no limit); the interpreter's lock is released")
-        .def("drain", &Monitor::drain, "the events waiting, oldest first, as (action, name); never blocks")
-        .def("close", &Monitor::close, "closes the monitor; a wait in another thread closes it when it returns");
-}
+PyMODINIT_FUNC PyInit__core() { return PyModuleDef_Init(&definition); }

@@ -2,16 +2,23 @@
 # Makes the release files and checks them, on Debian 12 (as root, or with sudo):
 #   scripts/release.sh [--out DIR] [--no-setup]
 # 1. the sdist (python -m build --sdist), whose README's relative links must all name files in it;
-# 2. per Linux architecture (x86_64, aarch64), a wheel built from that sdist alone, by pip in a fresh
-#    virtual environment, outside the tree, with zig for glibc 2.17 (cmake/zig.cmake);
+# 2. per Linux architecture (x86_64, aarch64), two wheels built from that sdist alone, by pip in a
+#    fresh virtual environment, outside the tree, with zig for glibc 2.17 (cmake/zig.cmake):
+#    cp311-cp311 (Zorvek, zorvek_records and zorvekcam) and cp311-abi3 (zorvekcam alone, for every
+#    later CPython: the same pip command with ZORVEK_PACKAGE_ONLY=1);
 # 3. each repaired by auditwheel into a manylinux_2_17 wheel, which must need no library grafted in
 #    (what the modules use beyond the manylinux set is loaded with dlopen, never linked), and read by
-#    scripts/check_wheel_elf.py: no glibc symbol version newer than 2.17, PyInit_ exported alone;
-# 4. twine check of every file, and this machine's wheel installed into another fresh virtual
-#    environment, where the package's smoke test (tests/smoke.py) runs `zorvekcam --json` (the aarch64
-#    wheel runs under qemu in scripts/test_aarch64.sh).
-# Then writes the sdist and the manylinux wheels to DIR (dist/). --no-setup skips scripts/setup.sh, for
-# the test command, which has just run it.
+#    scripts/check_wheel_elf.py (no glibc symbol version newer than 2.17, PyInit_ exported alone);
+#    this machine's wheels installed into a fresh virtual environment, where the package's smoke test
+#    (tests/smoke.py) runs `zorvekcam --json` (the aarch64 ones run under qemu in
+#    scripts/test_aarch64.sh);
+# 4. twine check of the five files (and of the Windows wheel, below);
+# 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
+#    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
+#    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
+#    Skipped, with a message, where Wine cannot be installed.
+# Then writes the sdist, the four manylinux wheels and the Windows wheel to DIR (dist/). --no-setup
+# skips scripts/setup.sh, for the test command, which has just run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -64,11 +71,12 @@ PY
 glibc=2.17
 zig=$("$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 "$python" -m venv "$work/build-venv"
-wheels=()
 
-# linux_wheel ARCH (x86_64, aarch64): a manylinux wheel of GLIBC for ARCH, built by pip from the sdist
-# alone (it unpacks it into a folder of its own and builds it there, in isolation), repaired by
-# auditwheel and checked; appends it to wheels.
+# linux_wheel KIND ARCH [VARIABLE=VALUE...]: a manylinux wheel of GLIBC for ARCH (x86_64, aarch64),
+# built by pip from the sdist alone (it unpacks it into a folder of its own and builds it there, in
+# isolation) with these variables set, repaired by auditwheel and checked; where ARCH is this
+# machine's, installed into a fresh virtual environment, where the smoke test runs. Sets `repaired`
+# to the wheel's path. KIND names its folder under build/release.
 # Cross-building: CMake takes the target from the toolchain file, and everything of Python's that is
 # the target's comes from Debian's CPython 3.11 for that architecture (scripts/python_root.sh), never
 # from the interpreter that runs the build: its headers (Python_INCLUDE_DIR, with the architecture's
@@ -80,7 +88,8 @@ wheels=()
 # _PYTHON_HOST_PLATFORM, the variable sysconfig.get_platform() itself answers with, which
 # scikit-build-core reads for the tag; auditwheel then turns linux_ARCH into the manylinux tag.
 linux_wheel() {
-  local arch=$1 debian_arch dir=$work/$1 root ext_suffix wheel plat repaired policy
+  local kind=$1 arch=$2 debian_arch dir=$work/$1-$2 root ext_suffix wheel plat policy
+  shift 2
   case $arch in
     x86_64) debian_arch=amd64 ;;
     aarch64) debian_arch=arm64 ;;
@@ -94,7 +103,7 @@ linux_wheel() {
     "$root/usr/lib/python3.11/_sysconfigdata__linux_$arch-linux-gnu.py")
   [[ $ext_suffix == .cpython-311-$arch-linux-gnu.so ]] || { echo "release: $arch's extension suffix is $ext_suffix" >&2; return 1; }
 
-  (cd "$dir/elsewhere" && _PYTHON_HOST_PLATFORM=linux-$arch SETUPTOOLS_EXT_SUFFIX=$ext_suffix \
+  (cd "$dir/elsewhere" && env "$@" _PYTHON_HOST_PLATFORM=linux-$arch SETUPTOOLS_EXT_SUFFIX=$ext_suffix \
     "$work/build-venv/bin/python" -m pip wheel -q --no-deps -w "$dir/wheel" \
     -C cmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -C cmake.define.ZORVEK_ZIG="$zig" \
     -C cmake.define.ZORVEK_ZIG_TARGET="$arch-linux-gnu.$glibc" \
@@ -103,7 +112,7 @@ linux_wheel() {
     "$sdist") >"$dir/wheel.log" 2>&1 || { cat "$dir/wheel.log" >&2; return 1; }
   wheel=$(echo "$dir"/wheel/zorvek-"$version"-*linux_"$arch".whl)
   [[ -f $wheel ]] || { ls "$dir/wheel" >&2; echo "release: pip wheel made no zorvek-$version $arch wheel from the sdist" >&2; return 1; }
-  step "built $(basename "$wheel") from the sdist alone, with zig for glibc $glibc"
+  step "built $(basename "$wheel") from the sdist alone, with zig for glibc $glibc${*:+ ($*)}"
 
   # The policy of that glibc (PEP 600's name, and its older alias manylinux2014). auditwheel lists the policies of this machine's architecture only; for another it takes the
   # oldest the modules meet (--plat auto), which for aarch64 is that of 2.17, its first glibc.
@@ -111,7 +120,7 @@ linux_wheel() {
   [[ $arch == "$(uname -m)" ]] || plat=auto
   "$python" -m auditwheel repair --plat "$plat" --only-plat -w "$dir/repaired" "$wheel" >"$dir/repair.log" 2>&1 ||
     { cat "$dir/repair.log" >&2; return 1; }
-  repaired=$(echo "$dir"/repaired/zorvek-"$version"-cp311-cp311-*manylinux_"${glibc/./_}_$arch".whl)
+  repaired=$(echo "$dir"/repaired/zorvek-"$version"-cp311-*manylinux_"${glibc/./_}_$arch".whl)
   [[ -f $repaired ]] || { cat "$dir/repair.log" >&2; echo "release: auditwheel made no manylinux_${glibc/./_}_$arch wheel" >&2; return 1; }
   # auditwheel copies each library that a policy does not allow into the wheel's zorvek.libs/.
   if "$python" -m zipfile -l "$repaired" | grep -q '\.libs/'; then
@@ -130,21 +139,37 @@ linux_wheel() {
   fi
   step "repaired to $(basename "$repaired"); auditwheel show: $policy, nothing grafted"
   "$python" scripts/check_wheel_elf.py "$repaired" "$glibc" | sed 's/^/release: /'
-  wheels+=("$repaired")
+  if [[ $arch == "$(uname -m)" ]]; then
+    "$python" -m venv "$dir/venv"
+    "$dir/venv/bin/python" -m pip install -q "$repaired"
+    "$dir/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
+  fi
 }
 
-linux_wheel x86_64
-linux_wheel aarch64
+# Two wheels per architecture from the one sdist: for CPython 3.11 everything (cp311-cp311), and
+# zorvekcam alone with its abi3 core (cp311-abi3), which pip takes on CPython 3.12 and later. CPython
+# 3.12 and later build the second from the sdist by themselves; ZORVEK_PACKAGE_ONLY=1 builds it with
+# 3.11 (pyproject.toml).
+wheels=()
+for arch in x86_64 aarch64; do
+  linux_wheel cp311 "$arch"
+  [[ $(basename "$repaired") == *-cp311-cp311-* ]] || { echo "release: expected a cp311-cp311 wheel, got ${repaired##*/}" >&2; exit 1; }
+  wheels+=("$repaired")
+  linux_wheel abi3 "$arch" ZORVEK_PACKAGE_ONLY=1
+  [[ $(basename "$repaired") == *-cp311-abi3-* ]] || { echo "release: expected a cp311-abi3 wheel, got ${repaired##*/}" >&2; exit 1; }
+  wheels+=("$repaired")
+done
 
 COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
 
-# This machine's wheel, installed into another fresh virtual environment; the aarch64 one runs under
-# qemu in scripts/test_aarch64.sh.
-"$python" -m venv "$work/venv"
-"$work/venv/bin/python" -m pip install -q "$(printf '%s\n' "${wheels[@]}" | grep "_$(uname -m).whl$")"
-"$work/venv/bin/python" "$project/tests/smoke.py" "$version" | sed 's/^/release: /'
+scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
+windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
+if [[ -n $windows ]]; then
+  scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
+  COLUMNS=200 "$python" -m twine --no-color check --strict "$windows" | sed 's/^/release: twine: /'
+fi
 
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
-cp "$sdist" "${wheels[@]}" "$out"/
-step "wrote $(for file in "$sdist" "${wheels[@]}"; do printf '%s ' "$out/$(basename "$file")"; done)"
+cp "$sdist" "${wheels[@]}" $windows "$out"/
+step "wrote $(for file in "$sdist" "${wheels[@]}" $windows; do printf '%s ' "$out/$(basename "$file")"; done)"

@@ -53,8 +53,14 @@ scripts/fuzz.sh 20
 stage "pip wheel and pip install into a fresh virtual environment"
 scripts/check_install.sh
 
-stage "Release files: the sdist, a wheel built from it alone, repaired to manylinux, installed afresh"
+stage "Release files: the sdist, wheels built from it alone (manylinux; win_amd64 by MSVC under Wine), installed afresh"
 scripts/release.sh --no-setup --out build/dist
+
+stage "zorvekcam on Linux CPython 3.11, 3.13 and 3.14: the release's wheels, the package's tests, import times"
+scripts/test_pythons.sh build/dist build/tests/scripted
+
+stage "The release's Windows wheel in Windows CPython 3.11 under Wine"
+scripts/test_windows.sh --wheel "$(compgen -G 'build/dist/zorvek-*-win_amd64.whl' || echo build/dist/none)"
 
 stage "aarch64: the release's aarch64 wheel and the C++ tests under qemu, beside the x86_64 wheel"
 scripts/test_aarch64.sh build/dist

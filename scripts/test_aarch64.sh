@@ -2,9 +2,10 @@
 # The aarch64 build, run on this x86_64 machine under qemu-user (qemu-aarch64-static) with Debian 12's
 # arm64 CPython 3.11 in a root of its own (scripts/python_root.sh: fetched once, cached):
 #   scripts/test_aarch64.sh [DIST]       DIST holds the release wheels (build/dist: scripts/release.sh)
-# 1. the aarch64 wheel installed into a virtual environment of that interpreter (by pip, from Debian's
-#    pip wheel, run by it), and the package's smoke test there (tests/smoke.py: `zorvekcam --json`);
-# 2. its listing over a fake sysfs tree and device files in a mount namespace of the test's own,
+# 1. each aarch64 wheel (cp311-cp311, cp311-abi3) installed into a virtual environment of that
+#    interpreter (by pip, from Debian's pip wheel, run by it), and the package's smoke test there
+#    (tests/smoke.py: `zorvekcam --json`);
+# 2. the cp311-cp311 one's listing over a fake sysfs tree and device files in a mount namespace of the test's own,
 #    against the tree's target cameras and against the x86_64 wheel's listing of the same tree
 #    (tests/linux/tree_listing.py; as root);
 # 3. the Linux source's umockdev tests (tests/linux), with the aarch64 build in the tests' children;
@@ -22,14 +23,15 @@ if ! command -v qemu-aarch64-static >/dev/null; then
   exit 0
 fi
 version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-wheel() {  # the release wheel of one architecture
+wheel() {  # wheel ABI ARCH: the release's cp311-ABI wheel for ARCH
   local file
-  file=$(echo "$dist"/zorvek-"$version"-cp311-cp311-*manylinux_*_"$1".whl)
-  [[ -f $file ]] || { echo "test_aarch64: no $1 wheel in $dist: run scripts/release.sh --out $dist first" >&2; exit 1; }
+  file=$(echo "$dist"/zorvek-"$version"-cp311-"$1"-*manylinux_*_"$2".whl)
+  [[ -f $file ]] || { echo "test_aarch64: no cp311-$1 $2 wheel in $dist: run scripts/release.sh --out $dist first" >&2; exit 1; }
   echo "$file"
 }
-aarch64_wheel=$(wheel aarch64)
-x86_64_wheel=$(wheel x86_64)
+aarch64_wheel=$(wheel cp311 aarch64)
+aarch64_package_wheel=$(wheel abi3 aarch64)
+x86_64_wheel=$(wheel cp311 x86_64)
 root=$(scripts/python_root.sh arm64)
 work=$project/build/aarch64
 rm -rf "$work"
@@ -37,16 +39,21 @@ mkdir -p "$work"
 qemu=(qemu-aarch64-static -L "$root")
 step() { printf 'test_aarch64: %s\n' "$*"; }
 
-# No ensurepip: it would start pip as a second aarch64 process, which only qemu can run.
-"${qemu[@]}" "$root/usr/bin/python3.11" -m venv --without-pip "$work/venv"
+# Each aarch64 wheel in a virtual environment of its own: venv (cp311-cp311, which the tests below
+# use) and package-venv (cp311-abi3, zorvekcam alone). No ensurepip: it would start pip as a second
+# aarch64 process, which only qemu can run.
 pip_wheel=$(echo "$root"/usr/share/python-wheels/pip-*.whl)
-"${qemu[@]}" "$work/venv/bin/python" "$pip_wheel/pip" install -q --no-deps --no-index --disable-pip-version-check \
-  "$aarch64_wheel"
-machine=$("${qemu[@]}" "$work/venv/bin/python" -c 'import platform; print(platform.machine())')
-[[ $machine == aarch64 ]] || { echo "test_aarch64: the interpreter under qemu says it runs on $machine" >&2; exit 1; }
-step "$(basename "$aarch64_wheel") installed into Debian's arm64 CPython 3.11 under qemu"
-(cd "$work" && ZORVEK_SMOKE_EMULATOR="${qemu[*]}" "${qemu[@]}" "$work/venv/bin/python" "$project/tests/smoke.py" "$version") |
-  sed 's/^/test_aarch64: /'
+for venv_wheel in "venv $aarch64_wheel" "package-venv $aarch64_package_wheel"; do
+  read -r venv wheel_file <<<"$venv_wheel"
+  "${qemu[@]}" "$root/usr/bin/python3.11" -m venv --without-pip "$work/$venv"
+  "${qemu[@]}" "$work/$venv/bin/python" "$pip_wheel/pip" install -q --no-deps --no-index --disable-pip-version-check \
+    "$wheel_file"
+  machine=$("${qemu[@]}" "$work/$venv/bin/python" -c 'import platform; print(platform.machine())')
+  [[ $machine == aarch64 ]] || { echo "test_aarch64: the interpreter under qemu says it runs on $machine" >&2; exit 1; }
+  step "$(basename "$wheel_file") installed into Debian's arm64 CPython 3.11 under qemu"
+  (cd "$work" && ZORVEK_SMOKE_EMULATOR="${qemu[*]}" "${qemu[@]}" "$work/$venv/bin/python" "$project/tests/smoke.py" \
+    "$version") | sed 's/^/test_aarch64: /'
+done
 
 "$python" -m venv "$work/x86_64-venv"
 "$work/x86_64-venv/bin/python" -m pip install -q --no-deps "$x86_64_wheel"

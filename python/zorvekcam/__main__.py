@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import errno
 import json
 import os
 import signal
@@ -55,6 +56,10 @@ class _StdoutFailed(Exception):
 
 def _emit(line: str, flush: bool = False) -> None:
     """Writes one line to standard output; a failure, now or at the flush, is a _StdoutFailed."""
+    if sys.stdout is None:
+        # Started with standard output closed (`zorvekcam >&-`, as a daemon may be): print() would drop
+        # the line without a word. Said as a write to the closed descriptor would fail.
+        raise _StdoutFailed(OSError(errno.EBADF, os.strerror(errno.EBADF)))
     try:
         print(line, flush=flush)
     except OSError as error:
@@ -62,6 +67,8 @@ def _emit(line: str, flush: bool = False) -> None:
 
 
 def _flush() -> None:
+    if sys.stdout is None:  # nothing was written, or _emit said so
+        return
     try:
         sys.stdout.flush()
     except OSError as error:
@@ -188,6 +195,8 @@ def _watch(args: argparse.Namespace) -> int:
 def _silence_stdout() -> None:
     # What is still buffered for standard output can never be written; without this, the
     # interpreter would try again at exit and add a message and a status of its own.
+    if sys.stdout is None:
+        return
     devnull = os.open(os.devnull, os.O_WRONLY)
     os.dup2(devnull, sys.stdout.fileno())
     os.close(devnull)

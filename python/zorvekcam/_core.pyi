@@ -10,7 +10,7 @@ def list_cameras(
 class Monitor:
     """The platform's device events of video devices; OSError, saying why, where they cannot be had"""
 
-    def __init__(self, source: str = "") -> None:
+    def __new__(cls, source: str = "") -> Monitor:
         """Linux: source "udev" or "kernel" (libudev's netlink sources); empty: udev's where it runs"""
     def fileno(self) -> int | None:
         """the descriptor that is readable while events wait; None on Windows"""

@@ -14,7 +14,10 @@ import sys
 import tempfile
 from typing import Iterator
 
-_libc = ctypes.CDLL(None)
+# The process's C runtime, whose stdout the code under test writes to: on Windows the Universal CRT
+# that CPython and every /MD extension share (a module with a runtime of its own would write past
+# the capture).
+_libc = ctypes.CDLL("ucrtbase" if sys.platform == "win32" else None)
 
 
 class Captured:

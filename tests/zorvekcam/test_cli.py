@@ -75,6 +75,25 @@ def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
                                                 "device\n")
 
 
+def test_started_with_standard_output_closed_it_says_so_once_or_ends_as_it_would_with_nothing_to_write():
+    closed = ["sh", "-c", 'exec "$@" >&-', "sh"]  # as a daemon may start it
+    for devices in ([], [Device(TARGET_A, "Cam A")]):
+        out = subprocess.run(closed + child_command(devices, "-m", "zorvekcam", "--json"), stderr=subprocess.PIPE,
+                             text=True, env=package_env(), timeout=60)
+        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: Bad file "
+                                                "descriptor\n")
+    # A watch with no camera has had nothing to write when it is stopped.
+    child = subprocess.Popen(closed + child_command([], "-m", "zorvekcam", "--watch"), stderr=subprocess.PIPE,
+                             text=True, env=package_env())
+    try:
+        assert child.stderr.readline() == "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+        child.send_signal(signal.SIGTERM)
+        assert (child.wait(timeout=30), child.stderr.read()) == (0, "")
+    finally:
+        child.kill()
+        child.wait()
+
+
 def test_none_attached_is_one_line_and_status_1():
     out = run([Device(OTHER, "Other")])
     assert (out.returncode, out.stdout, out.stderr) == (1, "none attached (USB 2560:C0D6)\n", "")

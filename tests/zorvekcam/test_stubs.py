@@ -5,7 +5,13 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
 from conftest import PACKAGE_DIR, package_env
+from scripted import missing_reason
+
+# Both compare Zorvek's and the records' stubs too, and need the test group's tools (.venv).
+pytestmark = pytest.mark.skipif(missing_reason() is not None, reason=str(missing_reason()))
 
 STUBS = {"Zorvek": PACKAGE_DIR / "Zorvek-stubs" / "__init__.pyi",
          "zorvek_records": PACKAGE_DIR / "zorvek_records-stubs" / "__init__.pyi"}

@@ -139,3 +139,23 @@ def test_asked_to_poll_a_watch_opens_no_device_events_and_walks_every_interval(s
     finally:
         events.close()
     assert (event.kind, event.camera.name, scripted_devices.walks()) == ("added", "Cam A", 4)
+
+
+def test_a_monitor_refuses_a_timeout_no_wait_takes_and_every_use_once_closed():
+    from zorvekcam import _core
+
+    with pytest.raises(OSError, match="nowhere"):
+        _core.Monitor("nowhere")
+    monitor = _core.Monitor()
+    # Nothing plugged in here meanwhile: no events.
+    assert isinstance(monitor.fileno(), int) and monitor.wait(timeout=0) is False and monitor.drain() == []
+    for timeout in (-1, float("nan")):
+        with pytest.raises(ValueError, match="at least 0"):
+            monitor.wait(timeout)
+    with pytest.raises(TypeError):
+        monitor.wait("1")
+    monitor.close()
+    monitor.close()
+    for call in (monitor.fileno, monitor.wait, monitor.drain):
+        with pytest.raises(ValueError, match="the monitor is closed"):
+            call()

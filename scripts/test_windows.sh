@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The Windows wheel in a 64-bit Windows CPython under Wine: installed with pip into a fresh copy of
+# that Python, which then runs the package's smoke test (tests/smoke.py) and the tests that hold on
+# Windows (tests/module/test_import.py, unchanged, and tests/windows/test_*.py, over devices they
+# write into the Wine prefix's registry):
+#   scripts/test_windows.sh [--python VERSION] [--wheel WHEEL] [--smoke]
+# VERSION is the Windows CPython's (3.11, the default; scripts/windows_env.sh knows which ones).
+# Without --wheel, the wheel is built first from an sdist of the tree (scripts/windows_wheel.sh).
+# --smoke: the smoke test only (scripts/release.sh's check of the wheel it writes).
+# Skipped, with a message, where Wine cannot be installed. Leaves no Wine process behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+project=$PWD
+python=$project/.venv/bin/python
+version=3.11
+wheel=""
+smoke_only=no
+while (($#)); do
+  case $1 in
+    --python) version=$2; shift 2 ;;
+    --wheel) wheel=$(realpath -m "$2"); shift 2 ;;
+    --smoke) smoke_only=yes; shift ;;
+    *) echo "usage: scripts/test_windows.sh [--python VERSION] [--wheel WHEEL] [--smoke]" >&2; exit 2 ;;
+  esac
+done
+source scripts/windows_env.sh
+windows_tools_or_skip
+work=$project/build/windows
+project_version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+seconds() { date +%s.%N; }
+took() { awk -v from="$1" -v to="$(seconds)" 'BEGIN { printf "%.0f s", to - from }'; }
+
+if [[ -z $wheel ]]; then
+  rm -rf "$work/sdist"
+  "$python" -m build --sdist --outdir "$work/sdist" . >"$work/sdist.log" 2>&1 || { cat "$work/sdist.log" >&2; exit 1; }
+  scripts/windows_wheel.sh "$work/sdist/zorvek-$project_version.tar.gz" "$work/dist" "$version"
+  wheel=$(compgen -G "$work/dist/zorvek-$project_version-cp${version/./}-*win_amd64.whl" | head -1)
+fi
+[[ -f $wheel ]] || { echo "test_windows: no wheel $wheel" >&2; exit 1; }
+
+started=$(seconds)
+windows_prefix "$work/wineprefix"
+py_dir=$work/python-test-$version
+windows_python "$version" "$py_dir"
+py=$py_dir/python.exe
+# The console launchers that pip writes look for python.exe on PATH.
+export WINEPATH="$(winpath "$py_dir");$(winpath "$py_dir/Scripts")"
+windows_wheelhouse "$version"
+winrun "$py" -m pip install -q "$(winpath "$wheel")"
+echo "test_windows: $(basename "$wheel") installed into a fresh Windows CPython $version in $(took "$started")"
+
+started=$(seconds)
+winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
+[[ $smoke_only == no ]] || exit 0
+
+# A second extension that knows the record type, built by the same MSVC against the pybind11 that
+# built the wheel: the tests hand its records to Zorvek (tests/module/records_probe.cpp).
+started=$(seconds)
+windows_msvc
+probe=$work/probe-$version
+rm -rf "$probe" && mkdir -p "$probe"
+unzip -q "$(compgen -G "$wheelhouse/pybind11-2.11.*.whl" | head -1)" 'pybind11/include/*' -d "$probe"
+(cd "$probe" && WINEPATH="$msvc_path" winrun "$msvc_bin/cl.exe" /nologo /LD /MD /EHsc /O1 /std:c++17 /utf-8 \
+  /I "$(winpath "$probe/pybind11/include")" /I "$(winpath "$py_dir/include")" /I "$(winpath "$project/discovery")" \
+  "$(winpath "$project/tests/module/records_probe.cpp")" /link "/LIBPATH:$(winpath "$py_dir/libs")" \
+  "/OUT:records_probe.cp${version/./}-win_amd64.pyd") >"$probe/build.log" 2>&1 ||
+  { cat "$probe/build.log" >&2; exit 1; }
+export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
+# The test tool, after the smoke test has run with the wheel alone.
+winrun "$py" -m pip install -q pytest
+echo "test_windows: records_probe built by MSVC in $(took "$started")"
+
+started=$(seconds)
+# From outside the tree, with its rootdir given, so that only the installed package is imported.
+# The registry the tests write is the stage's own prefix's. A watch that never reports would hang.
+(cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun_timeout=600 winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
+  "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
+echo "test_windows: tests $(took "$started")"

