@@ -1,7 +1,7 @@
 # Builds for Linux on x86_64 or aarch64 against an older glibc than this machine's, with zig's C and
 # C++ compilers (clang, with zig's own headers and link stubs of each glibc version, and its own
 # libc++):
-#   cmake -S . -B build/zig -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -DZORVEK_ZIG_TARGET=aarch64-linux-gnu.2.28 \
+#   cmake -S . -B build/zig -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake -DZORVEK_ZIG_TARGET=aarch64-linux-gnu.2.17 \
 #     [-DZORVEK_ZIG=/path/to/zig]
 # ZORVEK_ZIG_TARGET is zig's target: architecture, then linux-gnu, then the oldest glibc that what is
 # built must run on. Whatever this builds needs no glibc symbol newer than that version, whatever the
@@ -11,9 +11,9 @@
 # Nothing is taken from this machine's /usr/include or /usr/lib: headers of other libraries (Python's)
 # are named by their own variables (Python_INCLUDE_DIR), and programs built for another architecture
 # run through CMAKE_CROSSCOMPILING_EMULATOR (qemu-user).
-set(ZORVEK_ZIG_TARGET "" CACHE STRING "zig's target, e.g. x86_64-linux-gnu.2.28 or aarch64-linux-gnu.2.28")
+set(ZORVEK_ZIG_TARGET "" CACHE STRING "zig's target, e.g. x86_64-linux-gnu.2.17 or aarch64-linux-gnu.2.17")
 if(NOT ZORVEK_ZIG_TARGET MATCHES "^(x86_64|aarch64)-linux-gnu(\\.[0-9]+\\.[0-9]+)?$")
-  message(FATAL_ERROR "cmake/zig.cmake: set ZORVEK_ZIG_TARGET to ARCH-linux-gnu.GLIBC, e.g. aarch64-linux-gnu.2.28 "
+  message(FATAL_ERROR "cmake/zig.cmake: set ZORVEK_ZIG_TARGET to ARCH-linux-gnu.GLIBC, e.g. aarch64-linux-gnu.2.17 "
                       "(it is \"${ZORVEK_ZIG_TARGET}\")")
 endif()
 find_program(ZORVEK_ZIG NAMES zig)
