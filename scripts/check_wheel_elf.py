@@ -1,6 +1,6 @@
 """Reads each extension module of a Linux wheel as the dynamic loader will, beside auditwheel's verdict:
 
-    python scripts/check_wheel_elf.py WHEEL GLIBC        e.g. ... zorvek-...-manylinux_2_28_aarch64.whl 2.28
+    python scripts/check_wheel_elf.py WHEEL GLIBC        e.g. ... zorvek-...-manylinux_2_17_aarch64.whl 2.17
 
 Each module must be built for, and named for, the wheel's architecture, need no symbol version but glibc's and none
 of those newer than GLIBC (the loader refuses a module whose version needs the system's C library
