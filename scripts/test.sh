@@ -61,3 +61,6 @@ scripts/test_pythons.sh build/dist build/tests/scripted
 
 stage "The release's Windows wheel in Windows CPython 3.11 under Wine"
 scripts/test_windows.sh --wheel "$(compgen -G 'build/dist/zorvek-*-win_amd64.whl' || echo build/dist/none)"
+
+stage "aarch64: the release's aarch64 wheel and the C++ tests under qemu, beside the x86_64 wheel"
+scripts/test_aarch64.sh build/dist
