@@ -13,9 +13,11 @@ import itertools
 import os
 import socket
 import struct
+import tempfile
 import threading
 import time
 from dataclasses import dataclass, field
+from unittest import mock
 
 import gi
 
@@ -223,12 +225,28 @@ def udev_entry(node, capabilities, versioned=True):
         file.write("\n".join(lines) + "\n")
 
 
+def _testbed_outside_dev():
+    """A testbed whose root is not beneath /dev, as it would be with TMPDIR=/dev/shm (GLib makes the
+    root in $TMPDIR). umockdev's preload, in this process too, takes every path beginning with /dev/
+    for a device node: each file the testbed itself then writes or reads is connected to its ioctl
+    handler, and each open of one that fails (the testbed tries files a device does not have) keeps
+    one of the preload's 50 places for open device files for good, until the 51st aborts the
+    process ("libumockdev-preload fd_map_add(): overflow") in whichever add_from_string() or uevent()
+    comes to it."""
+    beneath_dev = tempfile.gettempdir().startswith("/dev/")
+    with mock.patch.dict(os.environ, {"TMPDIR": "/tmp"} if beneath_dev else {}):
+        testbed = UMockdev.Testbed.new()
+    root = testbed.get_root_dir()
+    assert not root.startswith("/dev/"), f"umockdev's testbed is in {root}, beneath /dev"
+    return testbed
+
+
 class Bench:
     """The session's testbed and the devices plugged into it. `queries` answers the nodes' questions
     (a QueryCap by default)."""
 
     def __init__(self, queries=None):
-        self.testbed = UMockdev.Testbed.new()
+        self.testbed = _testbed_outside_dev()
         self.root = self.testbed.get_root_dir()
         self.queries = queries if queries is not None else QueryCap()
         self.plugged = []
