@@ -4,18 +4,21 @@ in sysfs and /dev, with a VIDIOC_QUERYCAP answer per node.
 umockdev's rules, learnt the hard way: one testbed lives for the whole session (a testbed that is
 garbage-collected takes the redirection of /sys with it, and later tests silently read the real
 /sys); devices come parents first, as the kernel adds them, and leave deepest first, each with a
-"remove" uevent before it goes; clear() is never
-called. The ioctl handler runs on a thread of this process and needs its interpreter lock, so the
-module under test is called from a child process (see zorvek_child.py).
+"remove" uevent before it goes; clear() is never called; the testbed's own folder is never beneath
+/dev (see _testbed_outside_dev); no uevent is sent while a listener has not read the last one (see
+Bench._wait_for_listeners). The ioctl handler runs on a thread of this process and needs its
+interpreter lock, so the module under test is called from a child process (see zorvek_child.py).
 """
 import errno
 import itertools
 import os
 import socket
 import struct
+import tempfile
 import threading
 import time
 from dataclasses import dataclass, field
+from unittest import mock
 
 import gi
 
@@ -223,12 +226,64 @@ def udev_entry(node, capabilities, versioned=True):
         file.write("\n".join(lines) + "\n")
 
 
+NETLINK_SOCK_DIAG = 4
+SOCK_DIAG_BY_FAMILY = 20
+UDIAG_SHOW_NAME = 0x01
+UDIAG_SHOW_RQLEN = 0x10
+
+
+def _unix_receive_queues():
+    """{path: bytes queued} of every bound Unix socket on the machine, from the kernel's socket
+    diagnostics; for a datagram socket the bytes are those of the datagram it would read next, so 0
+    means it has read everything sent to it."""
+    queues = {}
+    with socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, NETLINK_SOCK_DIAG) as diag:
+        request = struct.pack("=BBHIII8x", socket.AF_UNIX, 0, 0, 0xFFFFFFFF, 0, UDIAG_SHOW_NAME | UDIAG_SHOW_RQLEN)
+        diag.send(struct.pack("=IHHII", 16 + len(request), SOCK_DIAG_BY_FAMILY, 0x301, 1, 0) + request)
+        while True:
+            data, offset = diag.recv(1 << 16), 0
+            while offset < len(data):
+                length, kind = struct.unpack_from("=IH", data, offset)
+                if kind == 3:  # NLMSG_DONE
+                    return queues
+                if kind == 2:  # NLMSG_ERROR
+                    error = -struct.unpack_from("=i", data, offset + 16)[0]
+                    raise OSError(error, f"unix socket diagnostics: {os.strerror(error)}")
+                message, at, name, queued = data[offset + 16:offset + length], 16, None, 0
+                while at + 4 <= len(message):
+                    size, attribute = struct.unpack_from("=HH", message, at)
+                    if attribute == 0:  # UNIX_DIAG_NAME
+                        name = message[at + 4:at + size].split(b"\0")[0].decode(errors="replace")
+                    elif attribute == 4:  # UNIX_DIAG_RQLEN: receive queue, send queue
+                        queued = struct.unpack_from("=I", message, at + 4)[0]
+                    at += (size + 3) & ~3
+                if name:
+                    queues[name] = queued
+                offset += (length + 3) & ~3
+
+
+def _testbed_outside_dev():
+    """A testbed whose root is not beneath /dev, as it would be with TMPDIR=/dev/shm (GLib makes the
+    root in $TMPDIR). umockdev's preload, in this process too, takes every path beginning with /dev/
+    for a device node: each file the testbed itself then writes or reads is connected to its ioctl
+    handler, and each open of one that fails (the testbed tries files a device does not have) keeps
+    one of the preload's 50 places for open device files for good, until the 51st aborts the
+    process ("libumockdev-preload fd_map_add(): overflow") in whichever add_from_string() or uevent()
+    comes to it."""
+    beneath_dev = tempfile.gettempdir().startswith("/dev/")
+    with mock.patch.dict(os.environ, {"TMPDIR": "/tmp"} if beneath_dev else {}):
+        testbed = UMockdev.Testbed.new()
+    root = testbed.get_root_dir()
+    assert not root.startswith("/dev/"), f"umockdev's testbed is in {root}, beneath /dev"
+    return testbed
+
+
 class Bench:
     """The session's testbed and the devices plugged into it. `queries` answers the nodes' questions
     (a QueryCap by default)."""
 
     def __init__(self, queries=None):
-        self.testbed = UMockdev.Testbed.new()
+        self.testbed = _testbed_outside_dev()
         self.root = self.testbed.get_root_dir()
         self.queries = queries if queries is not None else QueryCap()
         self.plugged = []
@@ -243,7 +298,10 @@ class Bench:
                 if node.devnode not in self.attached:
                     assert self.testbed.attach_ioctl(node.devnode, self.queries)
                     self.attached.add(node.devnode)
-        assert self.testbed.add_from_string(device.description)
+        # One device at a time: each addition sends its "add" uevent.
+        for block in device.description.split("\n\n"):
+            self._wait_for_listeners()
+            assert self.testbed.add_from_string(block.strip() + "\n")
         for node in device.nodes:
             if node.device_caps is None:
                 # A socket where the device file should be: open() fails (ENXIO), even for root.
@@ -257,9 +315,28 @@ class Bench:
         walk runs. Safe from the ioctl handler; unplug() finishes the job."""
         if not device.gone:
             for syspath in device.syspaths:
+                self._wait_for_listeners()
                 self.testbed.uevent(syspath, "remove")
                 self.testbed.remove_device(syspath)
             device.gone = True
+
+    def _wait_for_listeners(self, patience=20.0):
+        """Waits until every process listening for the testbed's uevents has read those sent so far.
+        umockdev sends each uevent to each listener's socket without waiting, and aborts this
+        process ("uevent_sender sendmsg_one: sendmsg failed: Resource temporarily unavailable") when
+        a socket's queue is full: ten datagrams (net.unix.max_dgram_qlen), fewer than a hub of cameras
+        sends while a loaded machine keeps a watching child from reading."""
+        deadline = time.monotonic() + patience
+        while True:
+            try:
+                queues = _unix_receive_queues()
+            except OSError:  # a kernel without Unix socket diagnostics (unix_diag): send unpaced
+                return
+            behind = [name for name, queued in queues.items() if queued and name.startswith(f"{self.root}/event")]
+            if not behind:
+                return
+            assert time.monotonic() < deadline, f"no uevent read for {patience} s from {behind}"
+            time.sleep(0.005)
 
     def unplug(self, device, udev_catches_up=True):
         """Takes the device out; udev's database entries of its nodes go with it, as udev takes them
