@@ -6,7 +6,8 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "linux"))
-from fake_v4l2 import Bench, QueryCap, capture_node, metadata_node, usb_camera  # noqa: E402,F401
+from fake_v4l2 import (Bench, OpensCounted, QueryCap, capture_node, metadata_node, udev_entry,  # noqa: E402,F401
+                       usb_camera)
 
 TARGET = ("2560", "c0d6")
 OTHER = ("046d", "0825")

@@ -29,41 +29,10 @@ import subprocess
 import sys
 import time
 
-from fake_cameras import TARGET, QueryCap, models, nodes_of, plug, testbed, write_result
+from fake_cameras import TARGET, OpensCounted, models, nodes_of, plug, testbed, write_result
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEERS = ("cv2-enumerate-cameras", "linuxpy", "pyudev")
-
-
-class OpensCounted(QueryCap):
-    """Answers as the tests' handler `answering` does, and counts the opens of every node: umockdev
-    connects the opening process to the handler once per open of a device file, whatever is asked
-    after. Attached only while opens are counted, so that the timed listings pay for no counting."""
-
-    def __init__(self, answering):
-        super().__init__()
-        self.nodes = answering.nodes
-        self.errors = answering.errors
-        self.opened = {}
-
-    def do_client_connected(self, client):
-        with self.lock:
-            devnode = client.get_devnode()
-            self.opened[devnode] = self.opened.get(devnode, 0) + 1
-
-    def take(self):
-        """The opens and questions since the last take, per node. A connection may reach the handler's
-        thread a moment after the open returned: waits until the count has stood still for 0.2 s."""
-        readings = []
-        while len(readings) < 4 or len(set(readings[-4:])) > 1:
-            with self.lock:
-                readings.append(sum(self.opened.values()))
-            time.sleep(0.05)
-        with self.lock:
-            taken = {"opened": dict(self.opened), "asked": dict(self.asked)}
-            self.opened.clear()
-            self.asked.clear()
-        return taken
 
 
 def answer_with(bench, handler):

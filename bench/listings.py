@@ -11,6 +11,11 @@ listing loop that a counting thread is measured beside in another process.)
                                                the loop in another process, T times each
     {"do": "rounds", "rounds": R, "batch": B}  every tool in every round, the order turning from round
                                                to round; each tool lists for about B seconds a round
+                                               ("first_turn": S, where the first round starts)
+    {"do": "first", "today": D}                list_devices() in a new process (with the package from
+                                               folder D before the installed one, when D is given):
+                                               its first listing's seconds, and its second's
+    {"do": "once", "tool": T}                  one listing by T, its seconds
 
 The answers go to a copy of standard output: the bare scan writes its trace to standard output,
 which is /dev/null here (at the file-descriptor level, where the C library writes), as in the
@@ -231,7 +236,27 @@ def gil(listing, times, seconds):
     return runs
 
 
-def rounds(listings, count, batch):
+def first_listing(today):
+    """A new process's first and second list_devices(), with the package from `today` if given."""
+    environment = dict(os.environ)
+    if today:
+        environment["PYTHONPATH"] = today + os.pathsep + environment.get("PYTHONPATH", "")
+    done = subprocess.run([sys.executable, __file__, "--first"], capture_output=True, text=True, env=environment)
+    if done.returncode != 0:
+        raise SystemExit(f"listings: the first listing failed: {done.stderr}")
+    return json.loads(done.stdout)
+
+
+def first_here():
+    listing = zorvekcam_listing()
+    start = time.perf_counter()
+    listed = listing()
+    first = time.perf_counter() - start
+    second = timed(listing)
+    print(json.dumps({"first_s": first, "second_s": second, "listed": len(listed)}))
+
+
+def rounds(listings, count, batch, first_turn=0):
     """Seconds per listing of every tool in `count` rounds. Each tool lists `calls[tool]` times in a row
     in every round, enough for about `batch` seconds; round r starts with the r-th tool, so that no tool
     always follows the same one."""
@@ -243,7 +268,8 @@ def rounds(listings, count, batch):
     times = []
     for r in range(count):
         round_ = {}
-        for name in names[r % len(names):] + names[:r % len(names)]:
+        turn = (first_turn + r) % len(names)
+        for name in names[turn:] + names[:turn]:
             listing = listings[name]
             start = time.perf_counter()
             for _ in range(calls[name]):
@@ -267,6 +293,9 @@ def main():
     if sys.argv[1:] == ["--loop"]:
         loop_elsewhere()
         return
+    if sys.argv[1:] == ["--first"]:
+        first_here()
+        return
     answers = quiet_stdout()
     listings = {name: make() for name, make in TOOLS.items()}
     for line in sys.stdin:
@@ -279,7 +308,11 @@ def main():
             answer = gil(listings["zorvekcam"], command["times"], command["seconds"])
         elif command["do"] == "rounds":
             compared = {name: listings[name] for name in ("zorvekcam", *PEERS, "asks")}
-            answer = rounds(compared, command["rounds"], command["batch"])
+            answer = rounds(compared, command["rounds"], command["batch"], command.get("first_turn", 0))
+        elif command["do"] == "first":
+            answer = first_listing(command.get("today"))
+        elif command["do"] == "once":
+            answer = timed(listings[command["tool"]])
         else:
             raise SystemExit(f"listings: no command {command['do']!r}")
         answers.write(json.dumps(answer) + "\n")

@@ -2,7 +2,7 @@
 the targets they are held to, then the targets alone with their verdicts.
 
     python bench/report.py --discovery discovery.json --python python.json [--listing listing.json]
-        [--sysfs sysfs.json] [--native native.json]
+        [--lifecycle lifecycle.json] [--sysfs sysfs.json] [--native native.json]
 
 Times are medians: of Google Benchmark's repetitions, of the Python repeats, of the turns and rounds of
 the Linux comparisons, where every ratio is taken within one turn or round before the median. The
@@ -297,6 +297,79 @@ def peer_rows(peers, held):
     return rows
 
 
+REPEATED_OVER_PYUDEV_TARGET = 0.5
+
+
+def opens_text(opened, expected=None):
+    """How many opens, and whether they were exactly one of each of `expected`'s nodes."""
+    count = sum(opened.values())
+    if expected is None:
+        return plural(count, "open")
+    only = opened == {node: 1 for node in expected}
+    return f"{plural(count, 'open')}" + (f", one of each of {', '.join(expected)}" if only else
+                                         f" ({', '.join(sorted(opened)) or 'none'})")
+
+
+def lifecycle_rows(lifecycle):
+    """list_devices() over a process's life, every camera of the target model, against pyudev's
+    complete listing and the other peers in the same rounds."""
+    rows = []
+    for at in lifecycle["at"]:
+        rounds, nodes, opened = at["rounds"], at["nodes"], at["opened"]
+        cameras = f"{at['cameras']} camera{'s' * (at['cameras'] > 1)}"
+
+        def median(name):
+            return statistics.median(r[name] for r in rounds)
+
+        def over(name, other="pyudev"):
+            return statistics.median(r[name] / r[other] for r in rounds)
+
+        def row(text, name, ratio, target="", label=None):
+            rows.append((text, duration(median(name)), duration(median(name) / nodes), ratio, target,
+                         *([label] if label else [])))
+
+        title = f"Linux, {cameras} (all of the target model, {nodes} nodes), {len(rounds)} rounds"
+        first = f"{title}: a new process's first `list_devices()`, {opens_text(opened['first'])}"
+        if "first_today" in rounds[0]:
+            ratio = over("first", "first_today")
+            row(first, "first", f"{ratio:.2f} × the earlier build's",
+                verdict(ratio, 1, "≤ 1 × the earlier build's"), f"a first listing against the earlier build's, {cameras}")
+            row(f"… the earlier build's first listing (its first two listings: {opens_text(opened['first_today'])})",
+                "first_today", f"{over('first_today'):.2f} × pyudev")
+        else:
+            row(first, "first", f"{over('first'):.2f} × pyudev")
+        if "first_udev" in rounds[0]:
+            count = sum(opened["first_udev"].values())
+            row(f"… a first listing with udev's database, an entry per node (systemd 247 and later): "
+                f"{opens_text(opened['first_udev'])}", "first_udev", f"{over('first_udev'):.2f} × pyudev",
+                f"0 opens: {'met' if count == 0 else 'missed'}", f"opens of a first listing with udev's entries, {cameras}")
+        repeated = over("zorvekcam")
+        limit = REPEATED_OVER_PYUDEV_TARGET if at["cameras"] > 1 else 1
+        held = verdict(repeated, limit, f"≤ {limit} × pyudev") if at["cameras"] > 1 else \
+            (f"< 1 × pyudev: met" if repeated < 1 else f"< 1 × pyudev: missed by {100 * (repeated - 1):.0f}%")
+        row(f"… `list_devices()` repeated, nothing changed: {opens_text(opened['repeated'])}", "zorvekcam",
+            f"{repeated:.2f} × pyudev", held, f"a repeated listing against pyudev's, {cameras}")
+        count = sum(opened["repeated"].values())
+        rows.append(("… opens of a repeated listing", "", "", plural(count, "open"),
+                     f"0: {'met' if count == 0 else 'missed'}", f"opens of a repeated listing, {cameras}"))
+        replugged = opened["after_replug"] == {node: 1 for node in at["replugged_nodes"]}
+        row(f"… `list_devices()` after one camera was replugged: {opens_text(opened['after_replug'], at['replugged_nodes'])}",
+            "after_replug", f"{over('after_replug'):.2f} × pyudev",
+            f"only that camera's nodes: {'met' if replugged else 'missed'}",
+            f"opens of a listing after a replug, {cameras}")
+        for tool in PEERS:
+            row(f"… peer `{tool}`'s complete listing: {opens_text(opened[tool])}", tool,
+                f"{over(tool):.2f} × pyudev")
+        row("… every node opened and asked VIDIOC_QUERYCAP, nothing else (no listing)", "asks",
+            f"{over('asks'):.2f} × pyudev")
+        walked = opened["watch_walk"] == {node: 1 for node in at["hotplugged_nodes"]}
+        rows.append((f"… a watch's walk after one more camera was plugged in", "", "",
+                     opens_text(opened["watch_walk"], at["hotplugged_nodes"]),
+                     f"only the new camera's nodes: {'met' if walked else 'missed'}",
+                     f"opens of a watch's walk after a hotplug, {cameras}"))
+    return rows
+
+
 def watch_rows(watch):
     rows = []
     for kind, action in (("added", "plugged in"), ("removed", "unplugged")):
@@ -342,6 +415,7 @@ def main():
     parser.add_argument("--native")
     parser.add_argument("--watch")
     parser.add_argument("--listing")
+    parser.add_argument("--lifecycle")
     parser.add_argument("--load-before", help="what uptime printed before the run")
     parser.add_argument("--load-after", help="what uptime printed after it")
     args = parser.parse_args()
@@ -359,6 +433,9 @@ def main():
         rows += mixed_rows(listing["mixed"])
         for mix, peers in listing["peers"].items():
             rows += peer_rows(peers, held=mix == "target")
+    if args.lifecycle:
+        with open(args.lifecycle) as file:
+            rows += lifecycle_rows(json.load(file))
     if args.sysfs:
         with open(args.sysfs) as file:
             rows += sysfs_rows(json.load(file))

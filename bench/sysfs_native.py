@@ -40,7 +40,9 @@ def write(path, text):
 
 
 def build_tree(root, nodes):
-    """nodes // 2 cameras as the kernel shows them: even ones the target model."""
+    """nodes // 2 cameras as the kernel shows them, each with a capture node (index 0) and a metadata
+    node (index 1): even ones the target model. Camera k is "Target Camera" or "Other Camera", in the
+    port 1-(k+1), with the serial number SN000k."""
     os.makedirs(f"{root}/sys/class/video4linux")
     os.makedirs(f"{root}/dev")
     for k in range(nodes // 2):
@@ -48,11 +50,13 @@ def build_tree(root, nodes):
         device = f"{root}/sys/{USB_ROOT}/1-{k + 1}"
         write(f"{device}/idVendor", vendor + "\n")
         write(f"{device}/idProduct", product + "\n")
-        write(f"{device}/product", "Camera\n")
+        name = "Target Camera" if (vendor, product) == TARGET else "Other Camera"
+        write(f"{device}/product", name + "\n")
+        write(f"{device}/serial", f"SN{k:04}\n")
         for index in (0, 1):
             number = 2 * k + index
             node = f"{device}/1-{k + 1}:1.0/video4linux/video{number}"
-            write(f"{node}/name", "Camera\n")
+            write(f"{node}/name", name + "\n")
             write(f"{node}/index", f"{index}\n")
             write(f"{node}/dev", f"81:{number}\n")
             os.symlink(f"../../../1-{k + 1}:1.0", f"{node}/device")

@@ -26,7 +26,9 @@ endmacro()
 #   script keeps the copy's symbols local, so it cannot stand in for the process's own. Only the
 #   parts the module uses are kept (--gc-sections): the rest would bind it to recent C library
 #   functions (arc4random, glibc 2.36) for nothing. libgcc_s stays shared: every manylinux system
-#   has it, and its static form binds to _dl_find_object (glibc 2.35).
+#   has it, and its static form binds to _dl_find_object (glibc 2.35). Built with zig
+#   (cmake/zig.cmake), a module carries zig's libc++ the same way, and needs no glibc symbol newer
+#   than the version zig was asked to target.
 #   Whatever else a module uses at run time is loaded with dlopen, never linked.
 function(zorvek_shipped_extension target)
   if(NOT WIN32 AND NOT APPLE)  # a DLL exports only what is marked for export anyway
@@ -36,6 +38,10 @@ function(zorvek_shipped_extension target)
   # Sanitizer and fuzzing builds are never shipped, and their runtimes expect the shared C++ runtime.
   if(ZORVEK_STATIC_CXX_RUNTIME AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT ZORVEK_SANITIZE AND NOT ZORVEK_FUZZ
      AND CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
-    target_link_options(${target} PRIVATE -static-libstdc++ "LINKER:--gc-sections")
+    # zig's toolchain (cmake/zig.cmake) links its libc++ in by itself, and has no -static-libstdc++.
+    if(NOT ZORVEK_CXX_RUNTIME_LINKED_IN)
+      target_link_options(${target} PRIVATE -static-libstdc++)
+    endif()
+    target_link_options(${target} PRIVATE "LINKER:--gc-sections")
   endif()
 endfunction()

@@ -153,7 +153,9 @@ void OutputDebugStringW(LPCWSTR text);
 // While one lives, the calling thread's category enumerations may leave out every device whose
 // "DevicePath" `wanted` refuses, instead of asking that device whether it captures video. A caller
 // that wants only some devices (the listing) so spares opening the others: on a real machine, that
-// wakes a suspended camera. Windows' enumerator opens no device to list it and has nothing to spare.
+// wakes a suspended camera. Those it wants, the backend may judge by what it or the system learnt of
+// them before, rather than asking them again. Windows' enumerator opens no device to list it and
+// has nothing to spare.
 class DevicePathFilter {
 public:
     using Test = bool (*)(const OLECHAR* path);

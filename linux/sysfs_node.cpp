@@ -142,6 +142,29 @@ std::string devicePath(const Placement& where, std::string_view vendor, std::str
     return path;
 }
 
+std::optional<bool> udevCapturesVideo(std::string_view entry) {
+    constexpr std::string_view version = "V:";
+    constexpr std::string_view capabilities = "E:ID_V4L_CAPABILITIES=";
+    bool versioned = false;
+    std::optional<bool> captures;
+    while (!entry.empty()) {
+        const std::size_t end = entry.find('\n');
+        const std::string_view line = entry.substr(0, end);
+        entry = end == std::string_view::npos ? std::string_view{} : entry.substr(end + 1);
+        if (line.substr(0, version.size()) == version) {
+            const std::optional<std::uint32_t> number = smallNumber(line.substr(version.size()));
+            versioned = number && *number >= 1;
+        } else if (line.substr(0, capabilities.size()) == capabilities) {
+            // v4l_id writes ":capture:video_output:", every name between colons.
+            const std::string_view names = line.substr(capabilities.size());
+            if (names.empty() || names.front() != ':' || names.back() != ':') return std::nullopt;
+            captures = names.find(":capture:") != std::string_view::npos;
+        }
+    }
+    if (!versioned) return std::nullopt;
+    return captures;
+}
+
 std::string_view attributeValue(std::string_view read) {
     if (!read.empty() && read.back() == '\n') read.remove_suffix(1);
     return read;

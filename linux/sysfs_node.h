@@ -41,6 +41,15 @@ bool capturesVideo(std::uint32_t capabilities, std::uint32_t deviceCaps);
 std::string devicePath(const Placement& where, std::string_view vendor, std::string_view product,
                        std::string_view node);
 
+// What udev's database entry of a node (/run/udev/data/c<major>:<minor>, as read) says of whether
+// the node captures video: nothing where the entry cannot say it for this node. v4l_id, which fills
+// in ID_V4L_CAPABILITIES when the node appears, reads the node's device caps from systemd 241 on;
+// before, it read the whole device's capabilities, which a camera's metadata node shares with the
+// camera. The entry names no version of v4l_id, but an entry with a "V:" line (the database's
+// format version) was written by systemd 247 or later; one without it (older systemd, eudev) may
+// hold the whole device's answer, and is not taken.
+std::optional<bool> udevCapturesVideo(std::string_view entry);
+
 // An attribute's value as read: the kernel ends it with a newline, which is not part of it.
 std::string_view attributeValue(std::string_view read);
 

@@ -55,6 +55,20 @@ umockdev-wrapper /usr/bin/python3 bench/sysfs_compare.py --bench-sysfs "$build"/
 step "Linux: zorvekcam.list_devices() against the bare scan and the peers, the counting thread (umockdev)"
 umockdev-wrapper /usr/bin/python3 bench/listing_compare.py --python "$python" --out "$results/listing.json"
 
+step "Linux: list_devices() over a process's life: first, repeated, after a replug; a watch's walk (umockdev)"
+# With ZORVEK_BENCH_TODAY, a folder holding another build of the package zorvekcam, its first
+# listing is timed beside this one's. A first listing with udev's database too, where a mount
+# namespace gives the step a /run of its own to write the database in.
+lifecycle=(umockdev-wrapper /usr/bin/python3 bench/listing_lifecycle.py --python "$python"
+  --out "$results/lifecycle.json")
+[[ -n ${ZORVEK_BENCH_TODAY:-} ]] && lifecycle+=(--today "$ZORVEK_BENCH_TODAY")
+if unshare --mount --propagation private true 2>/dev/null; then
+  unshare --mount --propagation private sh -c 'mount -t tmpfs -o mode=0755 tmpfs /run && exec "$@"' sh \
+    env ZORVEK_BENCH_PRIVATE_RUN=1 "${lifecycle[@]}" --udev-database
+else
+  "${lifecycle[@]}"
+fi
+
 step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
 "$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
   --out "$results/native.json"
@@ -67,5 +81,6 @@ umockdev-wrapper /usr/bin/python3 bench/watch_bench.py --python "$python" --out 
 uptime >"$results/load-after.txt"
 step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
-  --listing "$results/listing.json" --sysfs "$results/sysfs.json" "${native[@]}" --watch "$results/watch.json" \
+  --listing "$results/listing.json" --lifecycle "$results/lifecycle.json" --sysfs "$results/sysfs.json" "${native[@]}" \
+  --watch "$results/watch.json" \
   --load-before "$results/load-before.txt" --load-after "$results/load-after.txt" | tee "$results/table.md"

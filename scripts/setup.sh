@@ -16,6 +16,7 @@ if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind libbenchmark-dev libudev1)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64 unzip)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
+  optional+=(qemu-user-static)
 elif [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
   groups+=(--group bench)

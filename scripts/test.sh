@@ -64,3 +64,6 @@ windows_wheel=$(compgen -G 'build/dist/zorvek-*-cp311-cp311-win_amd64.whl' || ec
 for version in 3.11 3.12 3.13; do
   scripts/test_windows.sh --python "$version" --wheel "$windows_wheel"
 done
+
+stage "aarch64: the release's aarch64 wheel and the C++ tests under qemu, beside the x86_64 wheel"
+scripts/test_aarch64.sh build/dist

@@ -8,10 +8,15 @@ a JSON array with nothing on standard error, exit status 0 with cameras and 1 wi
 records module hands Zorvek the record type it registered; where the wheel holds zorvekcam alone
 (cp311-abi3), that `import Zorvek` is an ImportError that names CPython 3.11. On Linux, a machine with
 no video4linux device at all must list none. VERSION, if given, is the version the package must report.
+
+Under qemu-user, where the kernel cannot start a program of the interpreter's architecture by itself
+(no binfmt_misc handler), ZORVEK_SMOKE_EMULATOR names the command that starts one (`qemu-aarch64-static
+-L ROOT`); the console command, a script, is then run by the interpreter.
 """
 import importlib.metadata
 import json
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -47,16 +52,19 @@ def main() -> None:
     command = shutil.which("zorvekcam", path=scripts)
     if command is None:
         sys.exit(f"smoke: FAILED: no console command zorvekcam in {scripts}")
+    emulator = shlex.split(os.environ.get("ZORVEK_SMOKE_EMULATOR", ""))
+    python = emulator + [sys.executable]
+    console = python + [command] if emulator else [command]
     with tempfile.TemporaryDirectory() as elsewhere:
         results = {name: run(argv, elsewhere) for name, argv in [
-            ("zorvekcam --json", [command, "--json"]),
-            ("python -m zorvekcam --json", [sys.executable, "-m", "zorvekcam", "--json"]),
+            ("zorvekcam --json", console + ["--json"]),
+            ("python -m zorvekcam --json", python + ["-m", "zorvekcam", "--json"]),
         ]}
-        about = run([sys.executable, "-c", "import zorvekcam; print(zorvekcam.__version__, zorvekcam.__file__)"],
+        about = run(python + ["-c", "import zorvekcam; print(zorvekcam.__version__, zorvekcam.__file__)"],
                     elsewhere)
         # The class registered for the record type by zorvek_records is the one Zorvek takes (an
         # argument it did not accept would raise TypeError). The trace goes to the captured output.
-        shared = run([sys.executable, "-c", "import Zorvek, zorvek_records\n"
+        shared = run(python + ["-c", "import Zorvek, zorvek_records\n"
                       "Zorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))"], elsewhere)
 
     for name, out in results.items():

@@ -3,6 +3,7 @@
 # other pytest run (the virtual environment's, over all of tests/) leaves them to that stage, and
 # runs instead the test against this machine's real sysfs, which umockdev would hide.
 import os
+import shutil
 from pathlib import Path
 
 import pytest
@@ -18,7 +19,7 @@ if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
     # One testbed for the whole session, shared by every test module (see fake_v4l2).
     @pytest.fixture(scope="session")
     def bench():
-        bench = fake_v4l2.Bench()
+        bench = fake_v4l2.Bench(fake_v4l2.OpensCounted())
         yield bench
         bench.unplug_all()
 
@@ -28,5 +29,17 @@ if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
         yield bench
         bench.unplug_all()
         assert bench.queries.errors == []
+
+    # udev's database of the testbed's nodes: scripts/test_sysfs.sh gives the tests a /run of their
+    # own, where the machine's udev, whose entries name other devices, writes nothing. Emptied for
+    # every test that uses it, and taken away after, as on a machine without udev.
+    @pytest.fixture
+    def udev_database():
+        if os.environ.get("ZORVEK_TEST_PRIVATE_RUN") != "1":
+            pytest.skip("no /run of the tests' own (scripts/test_sysfs.sh makes one)")
+        shutil.rmtree(fake_v4l2.UDEV_DATA, ignore_errors=True)
+        os.makedirs(fake_v4l2.UDEV_DATA)
+        yield fake_v4l2.UDEV_DATA
+        shutil.rmtree("/run/udev", ignore_errors=True)
 else:
-    collect_ignore = ["test_sysfs_source.py", "test_watch.py"]
+    collect_ignore = ["test_listing_answers.py", "test_sysfs_source.py", "test_watch.py"]

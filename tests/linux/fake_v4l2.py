@@ -3,11 +3,13 @@ in sysfs and /dev, with a VIDIOC_QUERYCAP answer per node.
 
 umockdev's rules, learnt the hard way: one testbed lives for the whole session (a testbed that is
 garbage-collected takes the redirection of /sys with it, and later tests silently read the real
-/sys); devices leave deepest first, each with a "remove" uevent before it goes; clear() is never
+/sys); devices come parents first, as the kernel adds them, and leave deepest first, each with a
+"remove" uevent before it goes; clear() is never
 called. The ioctl handler runs on a thread of this process and needs its interpreter lock, so the
 module under test is called from a child process (see zorvek_child.py).
 """
 import errno
+import itertools
 import os
 import socket
 import struct
@@ -79,16 +81,22 @@ def _node_block(parent, parent_name, node):
     return "\n".join(lines)
 
 
-def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None):
+_devnums = itertools.count(2)
+
+
+def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None,
+               devnum=None):
     """A UVC camera at `port` (e.g. "1-2.4"), its nodes under one interface. IDs are written as
     given; `product` and `serial` are the USB product string's and serial number's bytes (None: the
-    device has none)."""
+    device has none). Every camera made gets a devnum of its own, as the USB core numbers every
+    device it enumerates, unless `devnum` is given."""
     bus, chain = port.split("-", 1)
     hops = chain.split(".")
     device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[:i + 1])}" for i in range(len(hops)))
     interface_name = f"{port}:1.{interface}"
     interface_path = f"{device}/{interface_name}"
-    usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device"]
+    usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
+                 f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}"]
     if vendor is not None:
         usb_lines.append(f"A: idVendor={vendor}")
     if product_id is not None:
@@ -97,9 +105,11 @@ def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek C
         usb_lines.append(f"H: product={product.hex().upper()}")
     if serial is not None:
         usb_lines.append(f"H: serial={serial.hex().upper()}")
-    blocks = [_node_block(interface_path, interface_name, n) for n in nodes]
-    blocks.append(f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}")
-    blocks.append("\n".join(usb_lines))
+    # Parents first, as the kernel adds them: a node's "add" uevent comes when its USB device's
+    # attributes are there to read.
+    blocks = ["\n".join(usb_lines),
+              f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}"]
+    blocks += [_node_block(interface_path, interface_name, n) for n in nodes]
     syspaths = [f"/sys{interface_path}/video4linux/video{n.number}" for n in nodes]
     return Device(syspaths + [f"/sys{interface_path}", f"/sys{device}"], "\n\n".join(blocks) + "\n", nodes)
 
@@ -160,13 +170,67 @@ class QueryCap(UMockdev.IoctlBase):
         return True
 
 
-class Bench:
-    """The session's testbed and the devices plugged into it."""
+class OpensCounted(QueryCap):
+    """Answers as QueryCap does (as `answering` does, when given), and counts the opens of every node:
+    umockdev connects the opening process to the handler once per open of a device file, whatever is
+    asked after."""
 
-    def __init__(self):
+    def __init__(self, answering=None):
+        super().__init__()
+        if answering is not None:
+            self.nodes = answering.nodes
+            self.errors = answering.errors
+        self.opened = {}
+
+    def reset(self):
+        super().reset()
+        with self.lock:
+            self.opened.clear()
+
+    def do_client_connected(self, client):
+        with self.lock:
+            devnode = client.get_devnode()
+            self.opened[devnode] = self.opened.get(devnode, 0) + 1
+
+    def take(self):
+        """The opens and questions since the last take, per node. A connection may reach the handler's
+        thread a moment after the open returned: waits until the count has stood still for 0.2 s."""
+        readings = []
+        while len(readings) < 4 or len(set(readings[-4:])) > 1:
+            with self.lock:
+                readings.append(sum(self.opened.values()))
+            time.sleep(0.05)
+        with self.lock:
+            taken = {"opened": dict(self.opened), "asked": dict(self.asked)}
+            self.opened.clear()
+            self.asked.clear()
+        return taken
+
+
+UDEV_DATA = "/run/udev/data"
+
+
+def udev_entry(node, capabilities, versioned=True):
+    """Writes udev's database entry of a node as udev would once v4l_id has asked it: `capabilities`
+    as v4l_id writes them (":capture:"); `versioned`, with the database version line that systemd 247
+    and later write. Only where the tests run with a /run of their own (scripts/test_sysfs.sh)."""
+    lines = ["I:1000", "E:ID_V4L_VERSION=2", f"E:ID_V4L_PRODUCT={node.name}",
+             f"E:ID_V4L_CAPABILITIES={capabilities}", "G:uaccess"]
+    if versioned:
+        lines += ["Q:uaccess", "V:1"]
+    os.makedirs(UDEV_DATA, exist_ok=True)
+    with open(f"{UDEV_DATA}/c81:{node.number}", "w") as file:
+        file.write("\n".join(lines) + "\n")
+
+
+class Bench:
+    """The session's testbed and the devices plugged into it. `queries` answers the nodes' questions
+    (a QueryCap by default)."""
+
+    def __init__(self, queries=None):
         self.testbed = UMockdev.Testbed.new()
         self.root = self.testbed.get_root_dir()
-        self.queries = QueryCap()
+        self.queries = queries if queries is not None else QueryCap()
         self.plugged = []
         self.attached = set()
 
@@ -197,12 +261,19 @@ class Bench:
                 self.testbed.remove_device(syspath)
             device.gone = True
 
-    def unplug(self, device):
+    def unplug(self, device, udev_catches_up=True):
+        """Takes the device out; udev's database entries of its nodes go with it, as udev takes them
+        away, unless udev has not caught up yet."""
         # The handler stays attached: a watcher may be asking a node as it goes (an unplugged node
         # answers ENODEV), and umockdev would cut off a process whose question was under way.
         self.plugged.remove(device)
         for node in device.nodes:
             self.queries.nodes.pop(node.devnode, None)
+            if udev_catches_up:
+                try:
+                    os.unlink(f"{UDEV_DATA}/c81:{node.number}")
+                except (FileNotFoundError, NotADirectoryError):
+                    pass
         self.vanish(device)
         # umockdev leaves the device files behind.
         for node in device.nodes:

@@ -2,6 +2,7 @@
 
 #include <linux/videodev2.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,6 +120,29 @@ TEST(AttributeValue, DropsTheKernelsNewlineOnly) {
     EXPECT_EQ(sysfs::attributeValue("two\nlines\n\n"), "two\nlines\n");
     EXPECT_EQ(sysfs::attributeValue(" spaced \n"), " spaced ");
     EXPECT_EQ(sysfs::attributeValue(""), "");
+}
+
+TEST(UdevCapturesVideo, TakesOnlyEntriesOfADatabaseThatHoldsTheNodesOwnCapabilities) {
+    // As systemd 252 writes them: the capture node, then the same camera's metadata node.
+    const std::string capture = "S:v4l/by-id/usb-Zorvek_Cam-video-index0\nI:9203211\nE:ID_V4L_VERSION=2\n"
+                                "E:ID_V4L_PRODUCT=Zorvek Cam\nE:ID_V4L_CAPABILITIES=:capture:\nG:uaccess\nQ:uaccess\nV:1\n";
+    EXPECT_EQ(sysfs::udevCapturesVideo(capture), true);
+    EXPECT_EQ(sysfs::udevCapturesVideo("I:9203377\nE:ID_V4L_VERSION=2\nE:ID_V4L_CAPABILITIES=:\nV:1\n"), false);
+    EXPECT_EQ(sysfs::udevCapturesVideo("E:ID_V4L_CAPABILITIES=:video_output:video_overlay:\nV:1\n"), false);
+    EXPECT_EQ(sysfs::udevCapturesVideo("V:2\nE:ID_V4L_CAPABILITIES=:video_output:capture:\n"), true);
+    // Without the version line (systemd 246 and older, eudev), the whole device's capabilities may
+    // be what it holds: the metadata node's says "capture" too.
+    EXPECT_EQ(sysfs::udevCapturesVideo("I:9203377\nE:ID_V4L_VERSION=2\nE:ID_V4L_CAPABILITIES=:capture:\n"), std::nullopt);
+    EXPECT_EQ(sysfs::udevCapturesVideo("E:ID_V4L_CAPABILITIES=:\nV:0\n"), std::nullopt);
+    // No answer from v4l_id (it could not open the node), or not of its form.
+    for (const char* entry : {"I:1\nE:ID_PATH=pci-0000:00:14.0-usb-0:2.4:1.0\nV:1\n", "", "V:1",
+                              "E:ID_V4L_CAPABILITIES=capture\nV:1\n", "E:ID_V4L_CAPABILITIES=\nV:1\n",
+                              "E:ID_V4L_CAPABILITIES=:capture:\nV:x\n", "E:ID_V4L_CAPABILITIES=:capture:\nV:\n"}) {
+        EXPECT_EQ(sysfs::udevCapturesVideo(entry), std::nullopt) << entry;
+    }
+    // A name that only contains "capture" is not it.
+    EXPECT_EQ(sysfs::udevCapturesVideo("E:ID_V4L_CAPABILITIES=:capture_mplane:\nV:1\n"), false);
+    EXPECT_EQ(sysfs::udevCapturesVideo("E:ID_V4L_CAPABILITIES_X=:capture:\nE:ID_V4L_CAPABILITIES=:\nV:1\n"), false);
 }
 
 }  // namespace

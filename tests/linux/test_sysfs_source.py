@@ -41,6 +41,23 @@ class Shipped:
         answer = self._ask(f"info {index}")
         return answer["result"], answer["trace"], Record(*(bytes.fromhex(f) for f in answer["fields"]))
 
+    def list(self):
+        """zorvekcam.list_devices() in this process: each camera's node and path."""
+        return [tuple(camera) for camera in self._ask("list")["result"]]
+
+    def list_at_once(self, threads, times):
+        """The distinct answers of `threads` threads listing `times` times each, all at once."""
+        return [[tuple(camera) for camera in json.loads(answer)] for answer in self._ask(f"threads {threads} {times}")["result"]]
+
+    def scanned(self):
+        """Zorvek's answer in this process: the path of every target camera getDeviceInfo gives."""
+        paths = []
+        while True:
+            found, _, record = self.info(len(paths))
+            if not found:
+                return paths
+            paths.append(text(record.device_path).decode())
+
     def close(self):
         self.process.stdin.close()
         try:

@@ -36,7 +36,9 @@ _devices.list_devices = counted_listing
 
 
 def emit(**fields):
-    print(json.dumps(fields), flush=True)
+    # One write per line, never through sys.stdout's buffer: SIGUSR1's handler emits too, and may run
+    # while an event is being written, where print() would raise (a reentrant call).
+    os.write(1, (json.dumps(fields) + "\n").encode())
 
 
 def emit_event(event):

@@ -1,6 +1,8 @@
 """Calls the shipped module for the umockdev tests, in a process of its own, one command per line
 on stdin ("count" or "info <index>"), one JSON answer per line: the result, the trace the call
-wrote on standard output, and for "info" the record's four fields in hex.
+wrote on standard output, and for "info" the record's four fields in hex. The package's listing as
+well: "list" answers with the [node, path] of every camera zorvekcam.list_devices() lists, and
+"threads <T> <K>" with the distinct answers of T threads that list K times each, all at once.
 
 Arguments: folders to put first on sys.path (where Zorvek and zorvek_records are, when the
 interpreter is not the one they were installed into). The environment is inherited untouched: the
@@ -29,9 +31,34 @@ def traced(call):
     return result, out.text
 
 
+def listed():
+    import zorvekcam
+    return [[camera.node, camera.path] for camera in zorvekcam.list_devices()]
+
+
+def listed_at_once(threads, times):
+    import threading
+    start = threading.Barrier(threads)
+    answers = []
+
+    def lister():
+        start.wait()
+        answers.extend(json.dumps(listed()) for _ in range(times))
+    running = [threading.Thread(target=lister) for _ in range(threads)]
+    for thread in running:
+        thread.start()
+    for thread in running:
+        thread.join()
+    return sorted(set(answers))
+
+
 for line in sys.stdin:
     command, *argument = line.split()
-    if command == "count":
+    if command == "list":
+        answer = {"result": listed()}
+    elif command == "threads":
+        answer = {"result": listed_at_once(int(argument[0]), int(argument[1]))}
+    elif command == "count":
         found, trace = traced(lambda: Zorvek.getDeviceCount(0))
         answer = {"result": found, "trace": trace}
     else:
