@@ -12,12 +12,13 @@
 #    this machine's wheels installed into a fresh virtual environment, where the package's smoke test
 #    (tests/smoke.py) runs `zorvekcam --json` (the aarch64 ones run under qemu in
 #    scripts/test_aarch64.sh);
-# 4. twine check of the five files (and of the Windows wheel, below);
-# 5. the Windows wheel, built from that sdist by pip in a 64-bit Windows CPython under Wine with MSVC
-#    (scripts/windows_wheel.sh, which also checks its export and import tables), then installed into
-#    a fresh copy of that Python, where the smoke test runs (scripts/test_windows.sh --smoke).
-#    Skipped, with a message, where Wine cannot be installed.
-# Then writes the sdist, the four manylinux wheels and the Windows wheel to DIR (dist/). --no-setup
+# 4. twine check of the five files (and of the Windows wheels, below);
+# 5. the two Windows wheels, cp311-cp311 and cp311-abi3 as for Linux, built from that sdist by pip in
+#    a 64-bit Windows CPython 3.11 under Wine with MSVC (scripts/windows_wheel.sh, which also checks
+#    their export and import tables), then each installed into a fresh Windows CPython, where the smoke
+#    test runs (scripts/test_windows.sh --smoke): the first in 3.11, the second in 3.13, by pip's
+#    choice between the two. Skipped, with a message, where Wine cannot be installed.
+# Then writes the sdist, the four manylinux wheels and the Windows wheels to DIR (dist/). --no-setup
 # skips scripts/setup.sh, for the test command, which has just run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -163,13 +164,16 @@ done
 COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
 
 scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
-windows=$(compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" || true)
-if [[ -n $windows ]]; then
-  scripts/test_windows.sh --smoke --wheel "$windows" | sed 's/^/release: /'
-  COLUMNS=200 "$python" -m twine --no-color check --strict "$windows" | sed 's/^/release: twine: /'
+windows=()
+if compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" >/dev/null; then
+  scripts/windows_wheel.sh --package-only "$sdist" "$work/windows" | sed 's/^/release: /'
+  windows=("$work/windows/zorvek-$version-cp311-cp311-win_amd64.whl" "$work/windows/zorvek-$version-cp311-abi3-win_amd64.whl")
+  scripts/test_windows.sh --smoke --wheel "${windows[0]}" | sed 's/^/release: /'
+  scripts/test_windows.sh --smoke --python 3.13 --wheel "${windows[0]}" | sed 's/^/release: /'
+  COLUMNS=200 "$python" -m twine --no-color check --strict "${windows[@]}" | sed 's/^/release: twine: /'
 fi
 
 mkdir -p "$out"
 rm -f "$out"/zorvek-"$version".tar.gz "$out"/zorvek-"$version"-*.whl
-cp "$sdist" "${wheels[@]}" $windows "$out"/
-step "wrote $(for file in "$sdist" "${wheels[@]}" $windows; do printf '%s ' "$out/$(basename "$file")"; done)"
+cp "$sdist" "${wheels[@]}" "${windows[@]}" "$out"/
+step "wrote $(for file in "$sdist" "${wheels[@]}" "${windows[@]}"; do printf '%s ' "$out/$(basename "$file")"; done)"

