@@ -55,10 +55,23 @@ started=$(seconds)
 # server that /Zi (CMake's default for its compiler checks) talks to, and cl.exe then stops with
 # C1902, "Program database manager mismatch". The policy must come from the command line, as the
 # project's cmake_minimum_required sets its policies before any toolchain file is read.
-(cd "$work" && winrun "$py" -m pip wheel -v --no-deps -C build.verbose=true -w "$(winpath "$raw")" \
-  -C cmake.define.CMAKE_CXX_COMPILER=cl.exe -C cmake.define.CMAKE_POLICY_DEFAULT_CMP0141=NEW \
-  -C cmake.define.CMAKE_MSVC_DEBUG_INFORMATION_FORMAT=Embedded "$(winpath "$sdist")") >"$log" 2>&1 ||
-  { tail -60 "$log" >&2; exit 1; }
+pip_wheel() {
+  (cd "$work" && winrun "$py" -m pip wheel -v --no-deps -C build.verbose=true -w "$(winpath "$raw")" \
+    -C cmake.define.CMAKE_CXX_COMPILER=cl.exe -C cmake.define.CMAKE_POLICY_DEFAULT_CMP0141=NEW \
+    -C cmake.define.CMAKE_MSVC_DEBUG_INFORMATION_FORMAT=Embedded "$(winpath "$sdist")") >"$log" 2>&1
+}
+# Wine's process creation sometimes fails under load while ninja starts compilers side by side
+# ("ninja: fatal: CreateProcess: Internal error", seen once on a busy machine with a new prefix):
+# that is the emulator's fault, not the build's, so only that failure is tried once more, one
+# compiler at a time; any other failure stops here.
+if ! pip_wheel; then
+  grep -q 'ninja: fatal: CreateProcess' "$log" || { tail -60 "$log" >&2; exit 1; }
+  grep -B2 'ninja: fatal: CreateProcess' "$log" | sed 's/^/windows: /' >&2
+  echo "windows: Wine failed to start a compiler; building once more, one compiler at a time" >&2
+  mv "$log" "$log.first"
+  rm -rf "$raw"
+  CMAKE_BUILD_PARALLEL_LEVEL=1 pip_wheel || { tail -60 "$log" >&2; exit 1; }
+fi
 wheel=$(compgen -G "$raw/zorvek-*-win_amd64.whl" | head -1) ||
   { echo "windows: pip wheel made no win_amd64 wheel" >&2; exit 1; }
 # What MSVC warned of (/W4): the build must stay free of warnings.
