@@ -24,25 +24,13 @@ import tempfile
 import time
 import timeit
 
+from import_time import import_milliseconds  # beside this file
+
 # The one scripted device of the native count benchmark: a target camera, the first of its script.
 TARGET_PATH = (
     r"\\?\usb#vid_2560&pid_c0d6&mi_00#6&1a2b0000&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global"
 )
 LAST_WALK = 2**31 - 1
-
-
-def import_milliseconds(python, runs, module):
-    """`import <module>` as -X importtime reports it (cumulative, in ms), once per fresh interpreter."""
-    times = []
-    with tempfile.TemporaryDirectory() as elsewhere:  # not the source tree: the installed module
-        for _ in range(runs):
-            done = subprocess.run([python, "-X", "importtime", "-c", f"import {module}"], cwd=elsewhere,
-                                  capture_output=True, text=True, check=True)
-            lines = [line for line in done.stderr.splitlines() if line.rstrip().endswith(f"| {module}")]
-            if len(lines) != 1:
-                raise SystemExit(f"python_bench: no import time for {module} in:\n{done.stderr}")
-            times.append(int(lines[0].split("|")[1]) / 1000)
-    return times
 
 
 def load_scripted(path):

@@ -104,14 +104,7 @@ for python in "$venv_python" "${roots[@]}"; do
     say "SKIPPED the watch tests under umockdev: umockdev (umockdev, gir1.2-umockdev-1.0, python3-gi) is not installed"
   fi
 
-  # -X importtime's last line is the package's, with its cumulative microseconds.
-  times=()
-  for _ in $(seq 11); do
-    times+=("$(cd "$work" && "$target/python" -X importtime -c "import zorvekcam" 2>&1 >/dev/null |
-      awk -F'|' '$3 ~ /^ *zorvekcam$/ { print $2 + 0 }')")
-  done
-  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 6p)
-  summary+=("$(awk -v python="$release_of" -v us="$median" \
-    'BEGIN { printf "CPython %-8s import zorvekcam: median %5.2f ms of 11 fresh interpreters", python, us / 1000 }')")
+  median=$(cd "$work" && "$target/python" "$project/bench/import_time.py" zorvekcam 11)
+  summary+=("$(printf 'CPython %-8s import zorvekcam: median %5s ms of 11 fresh interpreters' "$release_of" "$median")")
 done
 printf 'pythons: %s\n' "${summary[@]}"

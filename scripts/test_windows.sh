@@ -93,15 +93,8 @@ if [[ $version != 3.11 ]]; then
   (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun_timeout=600 winrun "$py" -m pytest -q -rs -p no:cacheprovider \
     --rootdir "$(winpath "$project")" "$(winpath "$project/tests/windows/test_windows_python.py")")
   echo "test_windows: tests $(took "$started")"
-  # -X importtime's last line is the package's, with its cumulative microseconds.
-  times=()
-  for _ in $(seq 5); do
-    times+=("$(cd "$work" && winrun "$py" -X importtime -c "import zorvekcam" 2>&1 >/dev/null |
-      awk -F'|' '$3 ~ /^ *zorvekcam\r?$/ { print $2 + 0 }')")
-  done
-  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)
-  awk -v python="$release_of" -v us="$median" \
-    'BEGIN { printf "test_windows: Windows CPython %s under Wine: import zorvekcam: median %.2f ms of 5 fresh interpreters\n", python, us / 1000 }'
+  median=$(cd "$work" && winrun "$py" "$(winpath "$project/bench/import_time.py")" zorvekcam 5 | tr -d '\r')
+  echo "test_windows: Windows CPython $release_of under Wine: import zorvekcam: median $median ms of 5 fresh interpreters"
   exit 0
 fi
 
