@@ -18,7 +18,6 @@ import tempfile
 import threading
 import time
 from dataclasses import dataclass, field
-from unittest import mock
 
 import gi
 
@@ -270,9 +269,11 @@ def _testbed_outside_dev():
     one of the preload's 50 places for open device files for good, until the 51st aborts the
     process ("libumockdev-preload fd_map_add(): overflow") in whichever add_from_string() or uevent()
     comes to it."""
-    beneath_dev = tempfile.gettempdir().startswith("/dev/")
-    with mock.patch.dict(os.environ, {"TMPDIR": "/tmp"} if beneath_dev else {}):
-        testbed = UMockdev.Testbed.new()
+    # Set for good, not patched and restored: the testbed's thread, running from new() on, reads the
+    # environment, which must not change beneath it (see conftest.py).
+    if tempfile.gettempdir().startswith("/dev/"):
+        os.environ["TMPDIR"] = "/tmp"
+    testbed = UMockdev.Testbed.new()
     root = testbed.get_root_dir()
     assert not root.startswith("/dev/"), f"umockdev's testbed is in {root}, beneath /dev"
     return testbed
