@@ -76,7 +76,3 @@ inline std::string scanTrace() {
     initialize();
     return out.finish();
 }
-
-inline bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}

@@ -71,19 +71,6 @@ TEST_F(Scan, UnreadablePathSkipsTheDeviceWithoutDisturbingSlots) {
               0u);
 }
 
-TEST_F(Scan, AnIdLessDeviceAfterATargetIsNotATarget) {
-    devices({device(kTargetPath, u"A"), device(kNoIdsPath, u"Virtual")});
-    StdoutCapture out;
-    EXPECT_TRUE(initialize());
-    const std::string trace = out.finish();
-    EXPECT_EQ(deviceMask, 1u);
-    EXPECT_TRUE(endsWith(trace,
-                         "Before index list is : 1\n"
-                         "Entered a While loop While loop hr successed While loop hr S_OK successed"
-                         " While loop hr devicePath != NULL successedBefore index list is fill"))
-        << trace;
-}
-
 TEST_F(Scan, MoreThan32TargetsWrapTheMaskWhichPrintsAsSigned) {
     devices(std::vector<fake::Device>(40, device(kTargetPath, u"T")));
     StdoutCapture out;
