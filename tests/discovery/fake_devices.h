@@ -18,6 +18,8 @@
 
 inline const std::u16string kTargetPath =
     u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+inline const std::string kTargetPathUpper =
+    "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
 inline const std::u16string kSecondTargetPath =
     u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&99&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 inline const std::u16string kOtherPath =

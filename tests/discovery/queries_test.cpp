@@ -12,8 +12,6 @@ namespace {
 
 using Queries = FakeDevices;
 
-const std::string kTargetPathUpper =
-    "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
 const std::string kSecondTargetPathUpper =
     "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&99&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
 

@@ -77,57 +77,42 @@ TEST(CopyId, CopiesAtMostFourUnitsAndTerminates) {
     EXPECT_EQ(id[5], u'#');  // nothing written beyond the terminator
 }
 
-class NarrowField : public ::testing::Test {
-protected:
-    // A field inside a larger guard area that must stay untouched.
+// `text` converted into a field of `size` bytes inside a larger area, the rest of which must stay
+// as it was.
+std::string narrowed(const OLECHAR* text, std::size_t size = 50) {
     char area[80];
-    char* field = area + 10;
-    void SetUp() override { std::memset(area, 'G', sizeof area); }
-    void expectGuardsIntact(std::size_t size) {
-        for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(area[i], 'G');
-        for (std::size_t i = 10 + size; i < sizeof area; ++i) EXPECT_EQ(area[i], 'G') << i;
-    }
-};
-
-TEST_F(NarrowField, LongAsciiTextIsCutToFitWithItsTerminator) {
-    const std::u16string name(60, u'N');
-    toNarrowField(field, 50, ole(name));
-    EXPECT_EQ(std::string(field), std::string(49, 'N'));
-    expectGuardsIntact(50);
-
-    SetUp();
-    toNarrowField(field, 5, ole(u"2560"));
-    EXPECT_STREQ(field, "2560");
-    expectGuardsIntact(5);
+    std::memset(area, 'G', sizeof area);
+    toNarrowField(area + 10, size, text);
+    EXPECT_EQ(std::string(area, 10) + std::string(area + 10 + size, sizeof area - 10 - size),
+              std::string(sizeof area - size, 'G'));
+    const std::size_t length = strnlen(area + 10, size);
+    EXPECT_LT(length, size) << "no terminator";
+    return std::string(area + 10, length);
 }
 
-TEST_F(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
+TEST(NarrowField, TextIsCutToFitWithItsTerminator) {
+    EXPECT_EQ(narrowed(ole(std::u16string(60, u'N'))), std::string(49, 'N'));
+    EXPECT_EQ(narrowed(ole(u"2560"), 5), "2560");
+    EXPECT_EQ(narrowed(nullptr), "");
+}
+
+TEST(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
     LocaleGuard utf8("C.UTF-8");
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
-    const std::u16string name(30, u'é');  // 60 bytes in UTF-8
-    toNarrowField(field, 50, ole(name));
     std::string expected;
     for (int i = 0; i < 24; ++i) expected += "\xC3\xA9";
-    EXPECT_EQ(std::string(field), expected);
-    expectGuardsIntact(50);
-
-    toNarrowField(field, 5, ole(u"ab\xD83D\xDE00"));  // the 4-byte character would end past the field
-    EXPECT_STREQ(field, "ab");
-    toNarrowField(field, 50, ole(u"a\xD83D\xDE00z\xDC00"));  // a pair converts, a lone half does not
-    EXPECT_STREQ(field, "a\xF0\x9F\x98\x80z?");
+    EXPECT_EQ(narrowed(ole(std::u16string(30, u'é'))), expected);  // 60 bytes in UTF-8
+    EXPECT_EQ(narrowed(ole(u"ab\xD83D\xDE00"), 5), "ab");  // the 4-byte character would end past the field
+    EXPECT_EQ(narrowed(ole(u"a\xD83D\xDE00z\xDC00")), "a\xF0\x9F\x98\x80z?");  // a pair converts, a lone half does not
 }
 
-TEST_F(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
+TEST(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
     // Letters that no "C" locale has: neither the 7-bit one nor Microsoft's 8-bit one.
     LocaleGuard plain("C");
-    toNarrowField(field, 50, ole(u"\u010Camera \u65E5"));
-    EXPECT_STREQ(field, "?amera ?");
+    EXPECT_EQ(narrowed(ole(u"\u010Camera \u65E5")), "?amera ?");
     // The C library converts the tag characters (U+E0000 to U+E007F) to no bytes at all here; they
     // are not represented either.
-    toNarrowField(field, 50, ole(u"a\U000E0030b\U000E007F"));
-    EXPECT_STREQ(field, "a?b?");
-    toNarrowField(field, 50, nullptr);
-    EXPECT_STREQ(field, "");
+    EXPECT_EQ(narrowed(ole(u"a\U000E0030b\U000E007F")), "a?b?");
 }
 
 int format(OLECHAR* destination, std::size_t units, const OLECHAR* pattern, ...) {
