@@ -4,7 +4,6 @@
 #include <thread>
 #include <vector>
 
-#include "capture.h"
 #include "device_info.h"
 #include "fake_devices.h"
 #include "listing.h"

@@ -1,8 +1,6 @@
 #include <string>
 
-#include "capture.h"
 #include "fake_devices.h"
-#include "scan.h"
 
 namespace {
 

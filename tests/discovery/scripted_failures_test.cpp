@@ -4,11 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture.h"
-#include "device_info.h"
 #include "listing.h"
 #include "records.h"
-#include "scan.h"
 #include "scripted_fixture.h"
 
 namespace {
