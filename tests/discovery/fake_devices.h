@@ -39,8 +39,6 @@ struct Device {
 void plug(const std::vector<Device>& devices);
 // Unplugs the device at `position` among those attached now; the others keep their order.
 void unplug(std::size_t position);
-// Unplugs every device.
-void clear();
 // Checks, after a test, that nothing the calls obtained from COM outlived them (where the platform
 // can tell).
 void expectNothingHeld();
@@ -63,10 +61,10 @@ inline fake::Device device(std::u16string path, std::u16string name) {
 
 class FakeDevices : public ::testing::Test {
 protected:
-    void SetUp() override { fake::clear(); }
+    void SetUp() override { fake::plug({}); }
     void TearDown() override {
         fake::expectNothingHeld();
-        fake::clear();
+        fake::plug({});
     }
     void devices(const std::vector<fake::Device>& list) { fake::plug(list); }
 };

@@ -29,8 +29,6 @@ void unplug(std::size_t position) {
     plug(staying);
 }
 
-void clear() { plug({}); }
-
 void expectNothingHeld() {
     EXPECT_EQ(comtally::liveReferences(), 0) << "a COM reference outlived the call";
     EXPECT_EQ(comtally::liveBstrs(), 0) << "a BSTR outlived the call";
