@@ -34,13 +34,9 @@ TEST_F(ScanFailures, EnumeratorFailuresLeaveAnEmptyMask) {
 }
 
 TEST_F(ScanFailures, AFailedBindOrAnExceptionEndsTheScanKeepingTheMatchesSoFar) {
-    scripted::Device unbound = scriptedDevice(kTargetPath, u"Unbound");
-    unbound.bindResult = E_FAIL;
-    scripted::Device throwing = scriptedDevice(kOtherPath, u"Throws");
-    throwing.throwOnRead = true;
     const std::pair<scripted::Device, std::string> cases[] = {
-        {unbound, "Before index list is : 1\nEntered a While loopNotInitialized Error"},
-        {throwing, "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"},
+        {scriptedDevice(kTargetPath, u"Unbound", E_FAIL), "Before index list is : 1\nEntered a While loopNotInitialized Error"},
+        {scriptedDevice(kOtherPath, u"Throws", S_OK, true), "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"},
     };
     for (const auto& [failing, traceEnd] : cases) {
         devices({scriptedDevice(kTargetPath, u"A"), failing, scriptedDevice(kSecondTargetPath, u"B")});
@@ -69,9 +65,7 @@ TEST_F(QueryFailures, RecordWalkFailuresSayNotInitialized) {
     // bind a device that appears in it.
     for (int failure = 0; failure < 3; ++failure) {
         SCOPED_TRACE(failure);
-        scripted::Device late = scriptedDevice(kOtherPath, u"Late");
-        late.firstWalk = 1;
-        late.bindResult = failure == 2 ? E_FAIL : S_OK;
+        const scripted::Device late = scriptedDevice(kOtherPath, u"Late", failure == 2 ? E_FAIL : S_OK, false, 1);
         devices({late, scriptedDevice(kTargetPath, u"A")}, failure == 0 ? E_FAIL : S_OK, failure == 1 ? E_FAIL : S_OK, 1);
         const std::string scan = scanTrace();
         SetLastError(5);
@@ -83,10 +77,7 @@ TEST_F(QueryFailures, RecordWalkFailuresSayNotInitialized) {
 }
 
 TEST_F(QueryFailures, AnExceptionInTheRecordWalkIsCaughtAndReported) {
-    scripted::Device throwing = scriptedDevice(kOtherPath, u"Throws");
-    throwing.firstWalk = 1;
-    throwing.throwOnRead = true;
-    devices({scriptedDevice(kTargetPath, u"A"), throwing});
+    devices({scriptedDevice(kTargetPath, u"A"), scriptedDevice(kOtherPath, u"Throws", S_OK, true, 1)});
     const std::string scan = scanTrace();
     DeviceInfo info = patterned();
     DebugCapture debug;
@@ -97,10 +88,6 @@ TEST_F(QueryFailures, AnExceptionInTheRecordWalkIsCaughtAndReported) {
 }
 
 TEST_F(ListingFailures, AFailedEnumerationNamesItsStepAndResultAndListsNothing) {
-    scripted::Device unbound = scriptedDevice(kSecondTargetPath, u"Unbound");
-    unbound.bindResult = E_FAIL;
-    scripted::Device throwing = scriptedDevice(kSecondTargetPath, u"Throws");
-    throwing.throwOnRead = true;
     struct Case {
         HRESULT create, category;
         scripted::Device second;
@@ -111,8 +98,8 @@ TEST_F(ListingFailures, AFailedEnumerationNamesItsStepAndResultAndListsNothing) 
         {E_FAIL, S_OK, scriptedDevice(kOtherPath, u"B"), "CoCreateInstance(CLSID_SystemDeviceEnum)", E_FAIL},
         {S_OK, E_OUTOFMEMORY, scriptedDevice(kOtherPath, u"B"),
          "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)", E_OUTOFMEMORY},
-        {S_OK, S_OK, unbound, "IMoniker::BindToStorage(IID_IPropertyBag)", E_FAIL},
-        {S_OK, S_OK, throwing, "IPropertyBag::Read", static_cast<HRESULT>(0x8000FFFFu)},
+        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Unbound", E_FAIL), "IMoniker::BindToStorage(IID_IPropertyBag)", E_FAIL},
+        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Throws", S_OK, true), "IPropertyBag::Read", static_cast<HRESULT>(0x8000FFFFu)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);

@@ -11,10 +11,16 @@
 #include "fake_devices.h"
 #include "scripted_source.h"
 
-inline scripted::Device scriptedDevice(std::u16string path, std::u16string name) {
+// A device whose binding answers `bind`, whose properties throw when read if `throws`, and that
+// walks list from walk `firstWalk` on.
+inline scripted::Device scriptedDevice(std::u16string path, std::u16string name, HRESULT bind = S_OK,
+                                       bool throws = false, int firstWalk = 0) {
     scripted::Device d;
     d.path = std::move(path);
     d.name = std::move(name);
+    d.bindResult = bind;
+    d.throwOnRead = throws;
+    d.firstWalk = firstWalk;
     return d;
 }
 
