@@ -30,6 +30,21 @@ protected:
         EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, &object), S_OK);
         return static_cast<ICreateDevEnum*>(object);
     }
+    // The moniker's "DevicePath", as one BSTR; no "FriendlyName" is ever scripted here.
+    static std::u16string pathOf(IMoniker* moniker) {
+        IPropertyBag* bag = nullptr;
+        EXPECT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = VT_BSTR;
+        EXPECT_EQ(bag->Read(u"DevicePath", &value, nullptr), S_OK);
+        EXPECT_EQ(comtally::liveBstrs(), 1);
+        const std::u16string path(value.bstrVal, SysStringLen(value.bstrVal));
+        EXPECT_EQ(bag->Read(u"FriendlyName", &value, nullptr), HRESULT_FILE_NOT_FOUND);
+        VariantClear(&value);
+        bag->Release();
+        return path;
+    }
 };
 
 TEST_F(StandIn, EnumeratesInOrderAndCountsEveryReference) {
@@ -50,30 +65,12 @@ TEST_F(StandIn, EnumeratesInOrderAndCountsEveryReference) {
     EXPECT_EQ(fetched, 1u);
     EXPECT_EQ(comtally::liveReferences(), 2 + 3);  // two enumerators, three monikers handed out
 
-    IPropertyBag* bag = nullptr;
-    ASSERT_EQ(rest[0]->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    EXPECT_EQ(bag->Read(u"DevicePath", &value, nullptr), S_OK);
-    EXPECT_EQ(std::u16string(value.bstrVal), u"path2");
-    EXPECT_EQ(SysStringLen(value.bstrVal), 5u);
-    EXPECT_EQ(comtally::liveBstrs(), 1);
-    EXPECT_EQ(bag->Read(u"FriendlyName", &value, nullptr), HRESULT_FILE_NOT_FOUND);
-    VariantClear(&value);
-    bag->Release();
-
+    EXPECT_EQ(pathOf(rest[0]), u"path2");
     // The clone goes on from where the original stood.
     IMoniker* fromCopy = nullptr;
     EXPECT_EQ(copy->Next(1, &fromCopy, nullptr), S_OK);
-    ASSERT_EQ(fromCopy->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
-    EXPECT_EQ(bag->Read(u"DevicePath", &value, nullptr), S_OK);
-    EXPECT_EQ(std::u16string(value.bstrVal), u"path2");
-    VariantClear(&value);
-    bag->Release();
-    fromCopy->Release();
-
-    for (IMoniker* moniker : {two[0], two[1], rest[0]}) moniker->Release();
+    EXPECT_EQ(pathOf(fromCopy), u"path2");
+    for (IMoniker* moniker : {two[0], two[1], rest[0], fromCopy}) moniker->Release();
     copy->Release();
     category->Release();
 }

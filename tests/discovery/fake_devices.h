@@ -18,6 +18,8 @@
 
 inline const std::u16string kTargetPath =
     u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+inline const std::string kTargetPathUpper =
+    "\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6&1A2B3C4D&0&0000#{65E8773D-8F56-11D0-A3B9-00A0C9223196}\\GLOBAL";
 inline const std::u16string kSecondTargetPath =
     u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&99&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 inline const std::u16string kOtherPath =
@@ -37,8 +39,6 @@ struct Device {
 void plug(const std::vector<Device>& devices);
 // Unplugs the device at `position` among those attached now; the others keep their order.
 void unplug(std::size_t position);
-// Unplugs every device.
-void clear();
 // Checks, after a test, that nothing the calls obtained from COM outlived them (where the platform
 // can tell).
 void expectNothingHeld();
@@ -61,10 +61,10 @@ inline fake::Device device(std::u16string path, std::u16string name) {
 
 class FakeDevices : public ::testing::Test {
 protected:
-    void SetUp() override { fake::clear(); }
+    void SetUp() override { fake::plug({}); }
     void TearDown() override {
         fake::expectNothingHeld();
-        fake::clear();
+        fake::plug({});
     }
     void devices(const std::vector<fake::Device>& list) { fake::plug(list); }
 };
@@ -75,8 +75,4 @@ inline std::string scanTrace() {
     StdoutCapture out;
     initialize();
     return out.finish();
-}
-
-inline bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }

@@ -19,11 +19,9 @@ const wchar_t kOwnPrefix[] = L"ZorvekTestDevice";
 // The keys of the attached devices, in enumeration order.
 std::vector<std::wstring> g_keys;
 
-std::wstring wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
 void setText(HKEY key, const wchar_t* name, const std::optional<std::u16string>& value) {
     if (!value) return;
-    const std::wstring text = wide(*value);
+    const std::wstring text(value->begin(), value->end());
     const LONG result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     ASSERT_EQ(result, ERROR_SUCCESS) << "cannot write the device's value";
@@ -64,11 +62,10 @@ std::vector<std::wstring> ownKeys() {
 }  // namespace
 
 void plug(const std::vector<Device>& devices) {
-    clear();
+    for (const std::wstring& key : ownKeys()) remove(key);
+    g_keys.clear();
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        std::wstring number = std::to_wstring(i);
-        number.insert(0, number.size() < 3 ? 3 - number.size() : 0, L'0');
-        g_keys.push_back(kOwnPrefix + number);
+        g_keys.push_back(kOwnPrefix + std::to_wstring(1000 + i));  // as many digits each: listed in order
         add(g_keys.back(), devices[i]);
     }
 }
@@ -77,11 +74,6 @@ void unplug(std::size_t position) {
     ASSERT_LT(position, g_keys.size());
     remove(g_keys[position]);
     g_keys.erase(g_keys.begin() + static_cast<std::ptrdiff_t>(position));
-}
-
-void clear() {
-    for (const std::wstring& key : ownKeys()) remove(key);
-    g_keys.clear();
 }
 
 // Windows keeps no count of the references we could check.

@@ -8,34 +8,26 @@
 namespace fake {
 
 namespace {
-
 std::vector<Device> g_attached;
-
-void applyScript() {
-    scripted::Script script;
-    for (const Device& attached : g_attached) {
-        scripted::Device scriptedDevice;
-        scriptedDevice.path = attached.path;
-        scriptedDevice.name = attached.name;
-        script.devices.push_back(std::move(scriptedDevice));
-    }
-    scripted::setScript(std::move(script));
-}
-
 }  // namespace
 
 void plug(const std::vector<Device>& devices) {
     g_attached = devices;
-    applyScript();
+    scripted::Script script;
+    for (const Device& attached : devices) {
+        scripted::Device& device = script.devices.emplace_back();
+        device.path = attached.path;
+        device.name = attached.name;
+    }
+    scripted::setScript(std::move(script));
 }
 
 void unplug(std::size_t position) {
     ASSERT_LT(position, g_attached.size());
-    g_attached.erase(g_attached.begin() + static_cast<std::ptrdiff_t>(position));
-    applyScript();
+    std::vector<Device> staying = g_attached;
+    staying.erase(staying.begin() + static_cast<std::ptrdiff_t>(position));
+    plug(staying);
 }
-
-void clear() { plug({}); }
 
 void expectNothingHeld() {
     EXPECT_EQ(comtally::liveReferences(), 0) << "a COM reference outlived the call";

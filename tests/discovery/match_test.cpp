@@ -13,39 +13,24 @@ const std::u16string kTarget = u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0
 const std::u16string kOtherCamera = u"\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 const std::u16string kNoIds = u"\\\\?\\root#image#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
-struct Judged {
-    bool matched;
-    int slot;  // -1 when not written
-};
-
-// Runs one walk over the paths, untraced.
-std::vector<Judged> walkOver(const std::vector<std::u16string>& paths, WalkState& walk) {
-    std::vector<Judged> results;
+// Runs one walk over the paths, untraced: the slot each path was given, -1 for none.
+std::vector<int> slotsOf(const std::vector<std::u16string>& paths, WalkState& walk) {
+    std::vector<int> slots;
     for (const std::u16string& path : paths) {
         std::uint8_t slot = 0xEE;
         const bool matched = matchDevicePath(walk, ole(path), false, slot);
-        results.push_back({matched, slot == 0xEE ? -1 : slot});
+        EXPECT_EQ(matched, slot != 0xEE);
+        slots.push_back(matched ? slot : -1);
     }
-    return results;
+    return slots;
 }
 
 std::u16string text(const OLECHAR* units) { return reinterpret_cast<const char16_t*>(units); }
 
-TEST(MatchDevicePath, LowerCaseIdsMatchAndThePathIsUpperCased) {
-    WalkState walk{};
-    std::uint8_t slot = 9;
-    EXPECT_TRUE(matchDevicePath(walk, ole(kTarget), false, slot));
-    EXPECT_EQ(slot, 0);
-    EXPECT_EQ(text(walk.path).substr(0, 33), u"\\\\?\\USB#VID_2560&PID_C0D6&MI_00#6");
-    EXPECT_EQ(text(walk.extrctd_vid), u"2560");
-    EXPECT_EQ(text(walk.extrctd_pid), u"C0D6");
-}
-
 TEST(MatchDevicePath, OnlyFourCharactersAfterTheMarkerCount) {
     WalkState walk{};
-    auto results = walkOver({u"usb#vid_25601&pid_c0d6x", u"usb#pid_c0d6#vid_256"}, walk);
-    EXPECT_TRUE(results[0].matched);
-    EXPECT_FALSE(results[1].matched);  // the terminator falls where the target has its fourth digit
+    // In the second, the terminator falls where the target has its fourth digit.
+    EXPECT_EQ(slotsOf({u"usb#vid_25601&pid_c0d6x", u"usb#pid_c0d6#vid_256"}, walk), (std::vector<int>{0, -1}));
     EXPECT_EQ(text(walk.extrctd_vid), u"256");
 }
 
@@ -53,33 +38,19 @@ TEST(MatchDevicePath, IdsBeyondThe259thUnitAreNotSeen) {
     WalkState walk{};
     const std::u16string hidden = std::u16string(250, u'x') + u"#vid_2560&pid_c0d6";
     const std::u16string visible = std::u16string(241, u'x') + u"#vid_2560&pid_c0d6";  // ends at 259
-    auto results = walkOver({hidden, visible}, walk);
-    EXPECT_FALSE(results[0].matched);
-    EXPECT_TRUE(results[1].matched);
+    EXPECT_EQ(slotsOf({hidden, visible}, walk), (std::vector<int>{-1, 0}));
     EXPECT_EQ(text(walk.path).size(), 259u);
 }
 
-TEST(MatchDevicePath, EachDeviceIsJudgedByItsOwnPathOnly) {
+TEST(MatchDevicePath, EachDeviceIsJudgedByItsOwnPathAndTargetsTakeConsecutiveSlots) {
     WalkState walk{};
-    // An ID-less device, or one with a vendor ID only, after a target is not a target.
-    auto results = walkOver({kTarget, kNoIds, u"usb#vid_2560&mi_00", u"usb#pid_c0d6", kTarget}, walk);
-    EXPECT_TRUE(results[0].matched);
-    EXPECT_FALSE(results[1].matched);
-    EXPECT_FALSE(results[2].matched);
-    EXPECT_FALSE(results[3].matched);
-    EXPECT_EQ(results[4].slot, 1);
+    // An ID-less device, or one with one ID only, after a target is not a target.
+    EXPECT_EQ(slotsOf({kOtherCamera, kTarget, kNoIds, u"usb#vid_2560&mi_00", u"usb#pid_c0d6", kOtherCamera, kTarget}, walk),
+              (std::vector<int>{-1, 0, -1, -1, -1, -1, 1}));
     std::uint8_t slot = 0xEE;
     EXPECT_FALSE(matchDevicePath(walk, nullptr, false, slot));
     EXPECT_EQ(slot, 0xEE);
     EXPECT_EQ(text(walk.path), u"");
-}
-
-TEST(MatchDevicePath, TargetsTakeConsecutiveSlotsWhateverLiesBetween) {
-    WalkState walk{};
-    auto results = walkOver({kOtherCamera, kTarget, kNoIds, kOtherCamera, kTarget, kOtherCamera}, walk);
-    std::vector<int> slots;
-    for (const Judged& judged : results) slots.push_back(judged.slot);
-    EXPECT_EQ(slots, (std::vector<int>{-1, 0, -1, -1, 1, -1}));
 }
 
 TEST(MatchDevicePath, The257thMatchTakesSlotZeroAgain) {
@@ -118,6 +89,7 @@ TEST(MatchDevicePath, TracesOnlyWhenAsked) {
     StdoutCapture traced;
     matchDevicePath(walk, ole(kTarget), true, slot);
     matchDevicePath(walk, ole(u"usb#pid_c0d6"), true, slot);
+    matchDevicePath(walk, ole(kNoIds), true, slot);
     EXPECT_EQ(traced.finish(),
               " While loop hr devicePath != NULL successed"
               " While loop hr wcsncpy_s(extrctd_vid, vid_substr + 4, 4) successed"
@@ -125,6 +97,8 @@ TEST(MatchDevicePath, TracesOnlyWhenAsked) {
               "Before index list is fill"
               " While loop hr devicePath != NULL successed"
               "While loop - pid_substr != NULL - wcsncpy_s(extrctd_pid, pid_substr + 4, 4);"
+              "Before index list is fill"
+              " While loop hr devicePath != NULL successed"
               "Before index list is fill");
 }
 

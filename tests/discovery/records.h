@@ -1,8 +1,12 @@
 // Caller-owned records filled with a pattern, so that bytes a query leaves alone show.
 #pragma once
 
-#include <cstring>
+#include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "capture.h"
 #include "device_info.h"
 
 inline DeviceInfo patterned() {
@@ -14,4 +18,13 @@ inline DeviceInfo patterned() {
 inline bool untouched(const DeviceInfo& info) {
     const DeviceInfo expected = patterned();
     return std::memcmp(&info, &expected, sizeof info) == 0;
+}
+
+// Asks for the record in `slot`: the call must fail, write `trace` and leave the record alone.
+inline void expectRefused(unsigned int slot, const std::string& trace) {
+    DeviceInfo info = patterned();
+    StdoutCapture out;
+    EXPECT_FALSE(getDeviceInfo(slot, &info));
+    EXPECT_EQ(out.finish(), trace);
+    EXPECT_TRUE(untouched(info));
 }

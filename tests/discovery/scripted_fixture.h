@@ -6,34 +6,30 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "capture.h"
 #include "fake_devices.h"
-#include "scan.h"
 #include "scripted_source.h"
-#include "com_tally.h"
 
-inline scripted::Device scriptedDevice(std::u16string path, std::u16string name) {
+// A device whose binding answers `bind`, whose properties throw when read if `throws`, and that
+// walks list from walk `firstWalk` on.
+inline scripted::Device scriptedDevice(std::u16string path, std::u16string name, HRESULT bind = S_OK,
+                                       bool throws = false, int firstWalk = 0) {
     scripted::Device d;
     d.path = std::move(path);
     d.name = std::move(name);
+    d.bindResult = bind;
+    d.throwOnRead = throws;
+    d.firstWalk = firstWalk;
     return d;
 }
 
-class ScriptedDevices : public ::testing::Test {
+class ScriptedDevices : public FakeDevices {
 protected:
-    void SetUp() override { scripted::setScript({}); }
-    void TearDown() override {
-        fake::expectNothingHeld();
-        scripted::setScript({});
-    }
-    void devices(std::initializer_list<scripted::Device> list) {
-        scripted::Script script;
-        script.devices = list;
-        use(std::move(script));
-    }
-    void use(scripted::Script script) {
-        current_ = std::move(script);
+    // The devices of `list`, listed by an enumerator whose creation answers `create` and whose
+    // category answers `category`, from walk `fromWalk` on.
+    void devices(std::vector<scripted::Device> list, HRESULT create = S_OK, HRESULT category = S_OK, int fromWalk = 0) {
+        current_ = scripted::Script{create, category, fromWalk, std::move(list)};
         scripted::setScript(current_);
     }
     // What a scan alone writes over the current script, which then starts afresh: the queries'

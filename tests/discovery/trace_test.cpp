@@ -7,31 +7,6 @@
 
 namespace {
 
-TEST(Trace, WritesTextsUnchangedAndRunTogether) {
-    StdoutCapture out;
-    trace("initialize is statred");
-    trace(" While loop hr successed");
-    traceNumber("Before index list is : %d\n", -2147483647 - 1);
-    EXPECT_EQ(out.finish(), "initialize is statred While loop hr successedBefore index list is : -2147483648\n");
-}
-
-TEST(DebugPrint, FlagZeroWritesNothingAndLeavesTheBuffer) {
-    DebugCapture lines;
-    debugPrint(1, OLESTR("before"));
-    debugPrint(0, OLESTR("Device index is : %d\n"), 3);
-    ASSERT_EQ(lines.lines().size(), 1u);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(debugBuffer)), u"before");
-}
-
-TEST(DebugPrint, FormatsNumbersAndNarrowNames) {
-    DebugCapture lines;
-    debugPrint(1, OLESTR("Device index is : %d\n"), 7);
-    debugPrint(1, OLESTR("Device Name is : %s\n"), "USB Camera");
-    ASSERT_EQ(lines.lines().size(), 2u);
-    EXPECT_EQ(lines.lines()[0], u"Device index is : 7\n");
-    EXPECT_EQ(lines.lines()[1], u"Device Name is : USB Camera\n");
-}
-
 TEST(DebugPrint, LongLinesAreCutTo2046UnitsAndAShortLineFollowsCleanly) {
     DebugCapture lines;
     const std::string exact(2046, 'e');

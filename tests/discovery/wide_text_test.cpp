@@ -14,51 +14,6 @@ namespace {
 
 std::u16string text(const OLECHAR* units) { return reinterpret_cast<const char16_t*>(units); }
 
-TEST(CopyUpper, KeepsAtMostOneUnitLessThanTheBufferAndTerminates) {
-    OLECHAR buffer[260];
-    const std::u16string longPath(300, u'x');
-    EXPECT_EQ(copyUpper(buffer, 260, ole(longPath)), 259u);
-    EXPECT_EQ(text(buffer), std::u16string(259, u'X'));
-
-    copyUpper(buffer, 260, ole(u"short"));
-    EXPECT_EQ(text(buffer), u"SHORT");
-
-    copyUpper(buffer, 260, nullptr);
-    EXPECT_EQ(text(buffer), u"");
-}
-
-TEST(CopyUpper, AsciiAlwaysNonAsciiByLocale) {
-    OLECHAR buffer[32];
-    copyUpper(buffer, 32, ole(u"vid_2560&pid_c0d6 z{}"));
-    EXPECT_EQ(text(buffer), u"VID_2560&PID_C0D6 Z{}");
-
-    LocaleGuard utf8("C.UTF-8");
-    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
-    copyUpper(buffer, 32, ole(u"caméra\xD83D\xDE00"));
-    EXPECT_EQ(text(buffer), u"CAMÉRA\xD83D\xDE00");  // surrogates pass unchanged
-}
-
-TEST(CopyUpper, CopiesUpperCasedUpToTheBufferAndReadsNothingPastTheTerminator) {
-    // Every length around the steps the copy takes, each text the whole of its own allocation, so
-    // that the sanitizer build sees any read beyond it.
-    for (std::size_t length = 0; length < 13; ++length) {
-        std::vector<OLECHAR> source(length + 1, u'p');
-        source[length] = 0;
-        OLECHAR buffer[9];
-        std::fill(std::begin(buffer), std::end(buffer), u'#');
-        const std::size_t copied = copyUpper(buffer, 8, source.data());
-        EXPECT_EQ(copied, std::min<std::size_t>(length, 7)) << length;
-        EXPECT_EQ(text(buffer), std::u16string(copied, u'P')) << length;
-        EXPECT_EQ(buffer[8], u'#') << length;
-    }
-    OLECHAR one[1] = {u'#'};
-    EXPECT_EQ(copyUpper(one, 1, ole(u"abc")), 0u);
-    EXPECT_EQ(one[0], 0);
-    OLECHAR buffer[4] = {u'#', u'#', u'#', u'#'};
-    EXPECT_EQ(copyUpper(buffer, 4, nullptr), 0u);
-    EXPECT_EQ(buffer[0], 0);
-}
-
 // The upper-casing rule one unit at a time, which the whole-text code must agree with.
 OLECHAR upperUnit(OLECHAR unit) {
     if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<OLECHAR>(unit - 0x20) : unit;
@@ -67,13 +22,10 @@ OLECHAR upperUnit(OLECHAR unit) {
     return upper >= 0x80 && upper <= 0xFFFF && !(upper >= 0xD800 && upper <= 0xDFFF) ? static_cast<OLECHAR>(upper) : unit;
 }
 
-std::size_t firstDifference(const std::u16string& a, const std::u16string& b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-}
-
 TEST(CopyUpper, AgreesWithTheRuleForEveryUnitAndEveryCut) {
     std::u16string all;
     for (char32_t unit = 1; unit <= 0xFFFF; ++unit) all += static_cast<char16_t>(unit);
+    const std::u16string mixed = u"`az{\u00e9\u8061\u0131" + std::u16string(14, u'q');
     for (const char* locale : {"C", "C.UTF-8"}) {
         LocaleGuard guard(locale);
         if (!guard.ok()) continue;
@@ -82,18 +34,28 @@ TEST(CopyUpper, AgreesWithTheRuleForEveryUnitAndEveryCut) {
         std::u16string upper(all.size() + 1, u'#');
         copyUpper(reinterpret_cast<OLECHAR*>(upper.data()), upper.size(), ole(all));
         upper.pop_back();
-        EXPECT_EQ(firstDifference(upper, expected), upper.size()) << locale;
+        EXPECT_EQ(std::mismatch(upper.begin(), upper.end(), expected.begin()).first - upper.begin(),
+                  static_cast<std::ptrdiff_t>(upper.size())) << locale;
 
-        // Copies cut at every length around the blocks of units done together.
-        const std::u16string mixed = u"`az{\u00e9\u8061\u0131" + std::u16string(14, u'q');
-        for (std::size_t units = 1; units < 22; ++units) {
-            std::vector<OLECHAR> copy(units, u'#');
-            const std::size_t length = copyUpper(copy.data(), units, ole(mixed));
-            ASSERT_EQ(length, std::min(units - 1, mixed.size()));
-            for (std::size_t i = 0; i < length; ++i) EXPECT_EQ(copy[i], upperUnit(mixed[i])) << locale << " " << i;
-            EXPECT_EQ(copy[length], 0);
+        // Every text length and buffer size around the blocks of units done together, each text the
+        // whole of its own allocation, so that the sanitizer build sees any read beyond it.
+        for (std::size_t length = 0; length <= mixed.size(); ++length) {
+            std::vector<OLECHAR> source(mixed.begin(), mixed.begin() + static_cast<std::ptrdiff_t>(length));
+            source.push_back(0);
+            for (std::size_t units = 1; units <= mixed.size() + 2; ++units) {
+                SCOPED_TRACE(testing::Message() << locale << " length " << length << " units " << units);
+                std::vector<OLECHAR> copy(units + 1, u'#');
+                const std::size_t copied = copyUpper(copy.data(), units, source.data());
+                ASSERT_EQ(copied, std::min(units - 1, length));
+                for (std::size_t i = 0; i < copied; ++i) EXPECT_EQ(copy[i], upperUnit(mixed[i])) << i;
+                EXPECT_EQ(copy[copied], 0);
+                EXPECT_EQ(copy[units], u'#');  // nothing written past the buffer
+            }
         }
     }
+    OLECHAR buffer[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(copyUpper(buffer, 4, nullptr), 0u);
+    EXPECT_EQ(buffer[0], 0);
 }
 
 TEST(FindText, FindsTheFirstOccurrenceFromTheStart) {
@@ -115,57 +77,42 @@ TEST(CopyId, CopiesAtMostFourUnitsAndTerminates) {
     EXPECT_EQ(id[5], u'#');  // nothing written beyond the terminator
 }
 
-class NarrowField : public ::testing::Test {
-protected:
-    // A field inside a larger guard area that must stay untouched.
+// `text` converted into a field of `size` bytes inside a larger area, the rest of which must stay
+// as it was.
+std::string narrowed(const OLECHAR* text, std::size_t size = 50) {
     char area[80];
-    char* field = area + 10;
-    void SetUp() override { std::memset(area, 'G', sizeof area); }
-    void expectGuardsIntact(std::size_t size) {
-        for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(area[i], 'G');
-        for (std::size_t i = 10 + size; i < sizeof area; ++i) EXPECT_EQ(area[i], 'G') << i;
-    }
-};
-
-TEST_F(NarrowField, LongAsciiTextIsCutToFitWithItsTerminator) {
-    const std::u16string name(60, u'N');
-    toNarrowField(field, 50, ole(name));
-    EXPECT_EQ(std::string(field), std::string(49, 'N'));
-    expectGuardsIntact(50);
-
-    SetUp();
-    toNarrowField(field, 5, ole(u"2560"));
-    EXPECT_STREQ(field, "2560");
-    expectGuardsIntact(5);
+    std::memset(area, 'G', sizeof area);
+    toNarrowField(area + 10, size, text);
+    EXPECT_EQ(std::string(area, 10) + std::string(area + 10 + size, sizeof area - 10 - size),
+              std::string(sizeof area - size, 'G'));
+    const std::size_t length = strnlen(area + 10, size);
+    EXPECT_LT(length, size) << "no terminator";
+    return std::string(area + 10, length);
 }
 
-TEST_F(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
+TEST(NarrowField, TextIsCutToFitWithItsTerminator) {
+    EXPECT_EQ(narrowed(ole(std::u16string(60, u'N'))), std::string(49, 'N'));
+    EXPECT_EQ(narrowed(ole(u"2560"), 5), "2560");
+    EXPECT_EQ(narrowed(nullptr), "");
+}
+
+TEST(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
     LocaleGuard utf8("C.UTF-8");
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
-    const std::u16string name(30, u'é');  // 60 bytes in UTF-8
-    toNarrowField(field, 50, ole(name));
     std::string expected;
     for (int i = 0; i < 24; ++i) expected += "\xC3\xA9";
-    EXPECT_EQ(std::string(field), expected);
-    expectGuardsIntact(50);
-
-    toNarrowField(field, 5, ole(u"ab\xD83D\xDE00"));  // the 4-byte character would end past the field
-    EXPECT_STREQ(field, "ab");
-    toNarrowField(field, 50, ole(u"a\xD83D\xDE00z\xDC00"));  // a pair converts, a lone half does not
-    EXPECT_STREQ(field, "a\xF0\x9F\x98\x80z?");
+    EXPECT_EQ(narrowed(ole(std::u16string(30, u'é'))), expected);  // 60 bytes in UTF-8
+    EXPECT_EQ(narrowed(ole(u"ab\xD83D\xDE00"), 5), "ab");  // the 4-byte character would end past the field
+    EXPECT_EQ(narrowed(ole(u"a\xD83D\xDE00z\xDC00")), "a\xF0\x9F\x98\x80z?");  // a pair converts, a lone half does not
 }
 
-TEST_F(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
+TEST(NarrowField, CharactersTheLocaleLacksBecomeQuestionMarks) {
     // Letters that no "C" locale has: neither the 7-bit one nor Microsoft's 8-bit one.
     LocaleGuard plain("C");
-    toNarrowField(field, 50, ole(u"\u010Camera \u65E5"));
-    EXPECT_STREQ(field, "?amera ?");
+    EXPECT_EQ(narrowed(ole(u"\u010Camera \u65E5")), "?amera ?");
     // The C library converts the tag characters (U+E0000 to U+E007F) to no bytes at all here; they
     // are not represented either.
-    toNarrowField(field, 50, ole(u"a\U000E0030b\U000E007F"));
-    EXPECT_STREQ(field, "a?b?");
-    toNarrowField(field, 50, nullptr);
-    EXPECT_STREQ(field, "");
+    EXPECT_EQ(narrowed(ole(u"a\U000E0030b\U000E007F")), "a?b?");
 }
 
 int format(OLECHAR* destination, std::size_t units, const OLECHAR* pattern, ...) {

@@ -31,20 +31,11 @@ TEST(Place, FindsTheUsbDeviceAndInterfaceAboveACameraNode) {
     EXPECT_EQ(where.port, "1-2.4");
     EXPECT_EQ(where.interface, 0u);
     EXPECT_EQ(where.parent, "1-2.4:1.0");
-
     // The interface number is the last number of the interface's name, whatever the configuration.
-    const sysfs::Placement third = sysfs::place("../../devices/usb3/3-1/3-1:2.11/video4linux/video7");
-    EXPECT_TRUE(third.usb);
-    EXPECT_EQ(third.port, "3-1");
-    EXPECT_EQ(third.interface, 11u);
-}
-
-TEST(Place, TakesANodeUnderTheUsbDeviceItselfWithoutAnInterface) {
-    const sysfs::Placement where = sysfs::place("../../devices/pci0000:00/usb2/2-1/video4linux/video3");
-    EXPECT_TRUE(where.usb);
-    EXPECT_EQ(where.usbDevice, "../../devices/pci0000:00/usb2/2-1");
-    EXPECT_EQ(where.port, "2-1");
-    EXPECT_FALSE(where.interface.has_value());
+    EXPECT_EQ(sysfs::place("../../devices/usb3/3-1/3-1:2.11/video4linux/video7").interface, 11u);
+    // A node under the USB device itself, without an interface (devicePath's cases check the rest).
+    EXPECT_EQ(sysfs::place("../../devices/pci0000:00/usb2/2-1/video4linux/video3").usbDevice,
+              "../../devices/pci0000:00/usb2/2-1");
 }
 
 TEST(Place, KeepsEverythingElseOutsideUsb) {
@@ -82,36 +73,35 @@ TEST(CapturesVideo, AsksTheNodesOwnCapsWhenTheDriverGivesThem) {
     EXPECT_FALSE(sysfs::capturesVideo(V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_RADIO, V4L2_CAP_VIDEO_CAPTURE));
 }
 
-TEST(DevicePath, HasTheShapeOfAWindowsUsbCapturePath) {
-    EXPECT_EQ(sysfs::devicePath(sysfs::place(kCameraLink), "2560", "c0d6", "video0"),
-              std::string(R"(\\?\usb#vid_2560&pid_c0d6&mi_00#1-2.4#)") + kGuid + R"(\video0)");
-    // IDs as sysfs gives them; the interface number in two hex digits.
-    EXPECT_EQ(sysfs::devicePath(sysfs::place("../../devices/usb3/3-1/3-1:1.10/video4linux/video12"), "046D", "0825", "video12"),
-              std::string(R"(\\?\usb#vid_046D&pid_0825&mi_0a#3-1#)") + kGuid + R"(\video12)");
-    EXPECT_EQ(sysfs::devicePath(sysfs::place("../../devices/usb2/2-1/video4linux/video3"), "2560", "c0d6", "video3"),
-              std::string(R"(\\?\usb#vid_2560&pid_c0d6#2-1#)") + kGuid + R"(\video3)");
-}
-
-TEST(DevicePath, NamesNoIdsOutsideUsb) {
-    const std::string path = sysfs::devicePath(sysfs::place("../../devices/platform/vivid.0/video4linux/video2"),
-                                               "2560", "c0d6", "video2");
-    EXPECT_EQ(path, std::string(R"(\\?\video4linux#vivid.0#)") + kGuid + R"(\video2)");
-}
-
-TEST(DevicePath, NamesIdsOnlyWhenEachIsFourHexDigits) {
-    const sysfs::Placement camera = sysfs::place(kCameraLink);
+TEST(DevicePath, HasTheShapeOfAWindowsUsbCapturePathWithIdsOnlyFromUsb) {
+    struct Case {
+        const char* link;
+        const char* vendor;
+        const char* product;
+        const char* node;
+        const char* start;  // before the GUID
+    };
+    for (const Case& c : {
+             Case{kCameraLink, "2560", "c0d6", "video0", R"(\\?\usb#vid_2560&pid_c0d6&mi_00#1-2.4#)"},
+             // IDs as sysfs gives them; the interface number in two hex digits.
+             Case{"../../devices/usb3/3-1/3-1:1.10/video4linux/video12", "046D", "0825", "video12",
+                  R"(\\?\usb#vid_046D&pid_0825&mi_0a#3-1#)"},
+             Case{"../../devices/usb2/2-1/video4linux/video3", "2560", "c0d6", "video3", R"(\\?\usb#vid_2560&pid_c0d6#2-1#)"},
+             // Outside USB: no IDs, and none that the parent's name spells.
+             Case{"../../devices/platform/vivid.0/video4linux/video2", "2560", "c0d6", "video2", R"(\\?\video4linux#vivid.0#)"},
+             Case{"../../devices/platform/vid_2560&pid_c0d6#x\\y/video4linux/video2", "2560", "c0d6", "video2",
+                  R"(\\?\video4linux#vid-2560-pid-c0d6-x-y#)"},
+         }) {
+        EXPECT_EQ(sysfs::devicePath(sysfs::place(c.link), c.vendor, c.product, c.node),
+                  std::string(c.start) + kGuid + "\\" + c.node) << c.link;
+    }
+    // IDs only when each is four hex digits.
     const std::string idLess = std::string(R"(\\?\usb#1-2.4#)") + kGuid + R"(\video0)";
     const std::vector<std::pair<std::string, std::string>> malformed = {
         {"25601", "c0d6"}, {"2560zz", "c0d6"}, {"2560", "c0d"}, {"2560", ""}, {"256 ", "c0d6"}, {"2560", "c0d6\n"}};
     for (const auto& [vendor, product] : malformed) {
-        EXPECT_EQ(sysfs::devicePath(camera, vendor, product, "video0"), idLess) << vendor << ":" << product;
+        EXPECT_EQ(sysfs::devicePath(sysfs::place(kCameraLink), vendor, product, "video0"), idLess) << vendor << ":" << product;
     }
-}
-
-TEST(DevicePath, NoParentNameSpellsIdsOutsideUsb) {
-    const std::string path = sysfs::devicePath(
-        sysfs::place("../../devices/platform/vid_2560&pid_c0d6#x\\y/video4linux/video2"), "2560", "c0d6", "video2");
-    EXPECT_EQ(path, std::string(R"(\\?\video4linux#vid-2560-pid-c0d6-x-y#)") + kGuid + R"(\video2)");
 }
 
 TEST(AttributeValue, DropsTheKernelsNewlineOnly) {

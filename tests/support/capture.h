@@ -2,6 +2,7 @@
 // buffering is included), and the lines handed to the debugger.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,11 +44,7 @@ public:
         std::fclose(file_);
         file_ = nullptr;
         // The console of some platforms turns "\n" into "\r\n".
-        std::string plain;
-        for (char c : text_) {
-            if (c != '\r') plain += c;
-        }
-        text_ = plain;
+        text_.erase(std::remove(text_.begin(), text_.end(), '\r'), text_.end());
         return text_;
     }
 
