@@ -2,14 +2,115 @@
 # Python with its GObject bindings: scripts/test_sysfs.sh runs them under umockdev-wrapper. Every
 # other pytest run (the virtual environment's, over all of tests/) leaves them to that stage, and
 # runs instead the test against this machine's real sysfs, which umockdev would hide.
+import json
 import os
+import queue
 import shutil
+import signal
+import subprocess
+import threading
+from collections import namedtuple
 from pathlib import Path
 
 import pytest
 
 # The interpreter the package and the modules were installed into, which the children run.
 SHIPPED_PYTHON = os.environ.get("ZORVEK_SHIPPED_PYTHON", str(Path(__file__).resolve().parents[2] / ".venv/bin/python"))
+# Seconds a watch's child may take for a line: seconds, on a loaded machine or under qemu.
+PATIENCE = 20
+Record = namedtuple("Record", "friendly_name vid pid device_path")
+
+
+def text(field):
+    """A written field's text: every field ends in a terminator within its size."""
+    return field[:field.index(b"\0")]
+
+
+class Child:
+    """A child Python run with `args`, whose standard output is read as it comes, a JSON value a line.
+    What is tested runs in children: umockdev's ioctl handler needs this process's interpreter lock."""
+
+    def __init__(self, *args, python=SHIPPED_PYTHON):
+        self.process = subprocess.Popen([python, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        self.lines = queue.Queue()
+        threading.Thread(target=lambda: [*map(self.lines.put, self.process.stdout), self.lines.put(None)],
+                         daemon=True).start()
+
+    def send(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+
+    def line(self, timeout=PATIENCE):
+        line = self.lines.get(timeout=timeout)
+        assert line is not None, f"the child ended: {self.process.wait()}, {self.process.stderr.read()}"
+        return json.loads(line)
+
+    def events(self, count):
+        """The next `count` events of a watch, as (kind, node, serial), in the order they came."""
+        return [(e["kind"], e["node"], e["serial"]) for e in (self.line() for _ in range(count))]
+
+    def assert_quiet(self, seconds):
+        with pytest.raises(queue.Empty):
+            self.lines.get(timeout=seconds)
+
+    def end(self, signal_number=signal.SIGTERM):
+        """(exit status, standard error) once a signal has ended it."""
+        self.process.send_signal(signal_number)
+        try:
+            return self.process.wait(timeout=PATIENCE), self.process.stderr.read()
+        finally:
+            self.kill()
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class Shipped(Child):
+    """The shipped module and package called in a child (zorvek_child.py), a call at a time."""
+
+    def __init__(self, python=SHIPPED_PYTHON, paths=()):
+        super().__init__(str(Path(__file__).with_name("zorvek_child.py")), *paths, python=python)
+
+    def ask(self, expression):
+        """{"result": the expression's value, "trace": what it wrote on standard output}."""
+        self.send(expression)
+        return self.line(timeout=300)
+
+    def count(self):
+        answer = self.ask("Zorvek.getDeviceCount(0)")
+        return answer["result"], answer["trace"]
+
+    def info(self, index):
+        answer = self.ask(f"info({index})")
+        return answer["result"][0], answer["trace"], Record(*map(bytes.fromhex, answer["result"][1]))
+
+    def list(self, expression="listed()"):
+        """zorvekcam.list_devices(): each camera's [node, path]; or list_at_once(threads, times)'s
+        distinct listings. Neither writes anything."""
+        answer = self.ask(expression)
+        assert answer["trace"] == ""
+        return answer["result"]
+
+    def list_at_once(self, threads, times):
+        return self.list(f"listed_at_once({threads}, {times})")
+
+    def scanned(self):
+        """The path of every target camera getDeviceInfo gives."""
+        paths = []
+        while (record := self.info(len(paths)))[0]:
+            paths.append(text(record[2].device_path).decode())
+        return paths
+
+    def close(self):
+        self.process.stdin.close()
+        try:
+            assert self.process.wait(timeout=60) == 0
+        finally:
+            self.kill()
+
 
 if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
     collect_ignore = ["test_this_machine.py"]
@@ -49,5 +150,26 @@ if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
         os.makedirs(fake_v4l2.UDEV_DATA)
         yield fake_v4l2.UDEV_DATA
         shutil.rmtree("/run/udev", ignore_errors=True)
+
+    @pytest.fixture
+    def shipped(request):
+        """A Shipped child of the virtual environment's interpreter; parametrized indirectly with
+        "debian", of Debian's own, with the folder the modules were installed into first on its path."""
+        if getattr(request, "param", "venv") == "debian":
+            code = "import os, Zorvek; print(os.path.dirname(Zorvek.__file__))"
+            site = subprocess.run([SHIPPED_PYTHON, "-c", code], capture_output=True, text=True, check=True).stdout
+            child = Shipped("/usr/bin/python3", (site.strip(),))
+        else:
+            child = Shipped()
+        yield child
+        child.close()
+
+    @pytest.fixture
+    def children():
+        """Starts Child processes, each killed at the end of the test if it still runs."""
+        started = []
+        yield lambda *args: started.append(Child(*args)) or started[-1]
+        for child in started:
+            child.kill()
 else:
     collect_ignore = ["test_listing_answers.py", "test_sysfs_source.py", "test_watch.py"]
