@@ -48,7 +48,10 @@ class Child:
 
     def events(self, count):
         """The next `count` events of a watch, as (kind, node, serial), in the order they came."""
-        return [(e["kind"], e["node"], e["serial"]) for e in (self.line() for _ in range(count))]
+        def fields(event):
+            camera = event.get("camera", event)  # the command line's: {"event", "camera"}
+            return event.get("kind", event.get("event")), camera["node"], camera["serial"]
+        return [fields(self.line()) for _ in range(count)]
 
     def assert_quiet(self, seconds):
         with pytest.raises(queue.Empty):
@@ -75,24 +78,23 @@ class Shipped(Child):
         super().__init__(str(Path(__file__).with_name("zorvek_child.py")), *paths, python=python)
 
     def ask(self, expression):
-        """{"result": the expression's value, "trace": what it wrote on standard output}."""
+        """(the expression's value, what it wrote on standard output)."""
         self.send(expression)
-        return self.line(timeout=300)
+        return tuple(self.line(timeout=300))
 
     def count(self):
-        answer = self.ask("Zorvek.getDeviceCount(0)")
-        return answer["result"], answer["trace"]
+        return self.ask("Zorvek.getDeviceCount(0)")
 
     def info(self, index):
-        answer = self.ask(f"info({index})")
-        return answer["result"][0], answer["trace"], Record(*map(bytes.fromhex, answer["result"][1]))
+        (found, fields), trace = self.ask(f"info({index})")
+        return found, trace, Record(*map(bytes.fromhex, fields))
 
     def list(self, expression="listed()"):
         """zorvekcam.list_devices(): each camera's [node, path]; or list_at_once(threads, times)'s
         distinct listings. Neither writes anything."""
-        answer = self.ask(expression)
-        assert answer["trace"] == ""
-        return answer["result"]
+        listing, trace = self.ask(expression)
+        assert trace == ""
+        return listing
 
     def list_at_once(self, threads, times):
         return self.list(f"listed_at_once({threads}, {times})")
@@ -153,8 +155,8 @@ if "umockdev-preload" in os.environ.get("LD_PRELOAD", ""):
 
     @pytest.fixture
     def shipped(request):
-        """A Shipped child of the virtual environment's interpreter; parametrized indirectly with
-        "debian", of Debian's own, with the folder the modules were installed into first on its path."""
+        """A Shipped child of the shipped interpreter; parametrized indirectly with "debian", of
+        Debian's own, with the folder the modules were installed into first on its path."""
         if getattr(request, "param", "venv") == "debian":
             code = "import os, Zorvek; print(os.path.dirname(Zorvek.__file__))"
             site = subprocess.run([SHIPPED_PYTHON, "-c", code], capture_output=True, text=True, check=True).stdout

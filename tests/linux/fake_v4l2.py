@@ -9,6 +9,7 @@ garbage-collected takes the redirection of /sys with it, and later tests silentl
 Bench._wait_for_listeners). The ioctl handler runs on a thread of this process and needs its
 interpreter lock, so the module under test is called from a child process (see zorvek_child.py).
 """
+import contextlib
 import errno
 import itertools
 import os
@@ -75,17 +76,9 @@ class Device:
 
 
 def _node_block(parent, parent_name, node):
-    lines = [f"P: {parent}/video4linux/video{node.number}"]
-    if node.device_caps is not None:
-        lines.append(f"N: video{node.number}=00")
-    lines += [
-        "E: SUBSYSTEM=video4linux",
-        f"E: DEVNAME=/dev/video{node.number}",
-        f"A: name={node.name}",
-        f"A: index={node.index}",
-        f"A: dev=81:{node.number}",
-        f"L: device=../../../{parent_name}",
-    ]
+    lines = [f"P: {parent}/video4linux/video{node.number}"] + [f"N: video{node.number}=00"] * (node.device_caps is not None)
+    lines += ["E: SUBSYSTEM=video4linux", f"E: DEVNAME=/dev/video{node.number}", f"A: name={node.name}",
+              f"A: index={node.index}", f"A: dev=81:{node.number}", f"L: device=../../../{parent_name}"]
     return "\n".join(lines)
 
 
@@ -125,17 +118,19 @@ def platform_node(number, name="vivid-000-vid-cap", parent="vivid.0"):
 
 
 class QueryCap(UMockdev.IoctlBase):
-    """Answers VIDIOC_QUERYCAP for every attached node as its driver would, anything else ENOTTY; a
-    hook may run on a node's n-th question (to unplug it); `delay`: seconds before each answer."""
+    """Answers VIDIOC_QUERYCAP for every attached node as its driver would (for the nodes of
+    `answering`, a QueryCap, when given), anything else ENOTTY; a hook may run on a node's n-th
+    question (to unplug it); `delay`: seconds before each answer."""
 
-    def __init__(self):
+    def __init__(self, answering=None):
         super().__init__()
         self.lock = threading.Lock()
-        self.nodes, self.asked, self.hooks, self.errors, self.delay = {}, {}, {}, [], 0.0
+        self.nodes, self.errors = (answering.nodes, answering.errors) if answering is not None else ({}, [])
+        self.asked, self.opened, self.hooks, self.delay = {}, {}, {}, 0.0
 
     def reset(self):
         with self.lock:
-            for table in (self.asked, self.hooks, self.errors):
+            for table in (self.asked, self.opened, self.hooks, self.errors):
                 table.clear()
             self.delay = 0.0
 
@@ -167,19 +162,8 @@ class QueryCap(UMockdev.IoctlBase):
 
 
 class OpensCounted(QueryCap):
-    """A QueryCap (sharing `answering`'s nodes, when given) that counts each node's opens: umockdev
-    connects the opener to the handler once per open of a device file."""
-
-    def __init__(self, answering=None):
-        super().__init__()
-        if answering is not None:
-            self.nodes, self.errors = answering.nodes, answering.errors
-        self.opened = {}
-
-    def reset(self):
-        super().reset()
-        with self.lock:
-            self.opened.clear()
+    """A QueryCap that counts each node's opens: umockdev connects the opener to the handler once per
+    open of a device file."""
 
     def do_client_connected(self, client):
         with self.lock:
@@ -336,17 +320,13 @@ class Bench:
         for node in device.nodes:
             self.queries.nodes.pop(node.devnode, None)
             if udev_catches_up:
-                try:
+                with contextlib.suppress(FileNotFoundError, NotADirectoryError):
                     os.unlink(f"{UDEV_DATA}/c81:{node.number}")
-                except (FileNotFoundError, NotADirectoryError):
-                    pass
         self.vanish(device)
         # umockdev leaves the device files behind.
         for node in device.nodes:
-            try:
+            with contextlib.suppress(FileNotFoundError):
                 os.unlink(f"{self.root}/dev/video{node.number}")
-            except FileNotFoundError:
-                pass
 
     def unplug_all(self):
         while self.plugged:

@@ -33,10 +33,10 @@ def usb_path(port, node, interface=0):
     return path.upper().encode()
 
 
-def found_path(shipped, index):
-    found, _, record = shipped.info(index)
-    assert found
-    return text(record.device_path)
+def found(shipped, index):
+    """getDeviceInfo's (result, trace, name, path)."""
+    result, trace, record = shipped.info(index)
+    return result, trace, text(record.friendly_name), text(record.device_path)
 
 
 @pytest.mark.parametrize("shipped", ["venv", "debian"], indirect=True)
@@ -54,12 +54,14 @@ def test_no_device_fails_the_scan_and_a_target_with_its_metadata_node_is_one_dev
     assert devices.queries.asked == {"/dev/video0": 4, "/dev/video1": 4}
 
 
-def test_nodes_that_capture_no_video_are_not_devices(devices, shipped):
+def test_nodes_count_by_what_they_answer_else_by_their_index_and_unreadable_ids_skip_a_camera(devices, shipped):
     # An output node is its driver's first (index 0): only asking the node tells it apart.
-    output = Node(0, index=0, device_caps=0x00000002 | fake_v4l2.STREAMING)
-    devices.plug(usb_camera("1-1", [output, metadata_node(1)]))
-    assert shipped.count() == (False, NO_DEVICE)
-    assert devices.queries.asked == {"/dev/video0": 1, "/dev/video1": 1}
+    devices.plug(usb_camera("1-1", [Node(0, index=0, device_caps=0x00000002 | fake_v4l2.STREAMING), metadata_node(1)]))
+    devices.plug(usb_camera("1-2", [capture_node(2)], product_id=None))
+    devices.plug(usb_camera("1-3", [Node(3, index=0, device_caps=None), Node(4, index=1, device_caps=None)]))
+    assert shipped.count() == (True, scan_trace("unreadable", "target"))
+    assert devices.queries.asked == {"/dev/video0": 1, "/dev/video1": 1, "/dev/video2": 1}
+    assert found(shipped, 0)[3] == usb_path("1-3", 3)
 
 
 def test_two_targets_among_others_in_node_order(devices, shipped):
@@ -70,20 +72,9 @@ def test_two_targets_among_others_in_node_order(devices, shipped):
     listed = scan_trace("other", "target", "platform", "target")
     assert shipped.count() == (True, listed)
 
-    found, trace, first = shipped.info(0)
-    assert (found, trace) == (True, listed)
-    assert (text(first.friendly_name), text(first.device_path)) == (b"Target at video2", usb_path("1-2.4", 2))
-    found, trace, second = shipped.info(1)
-    assert (found, trace) == (True, listed)
-    assert (text(second.friendly_name), text(second.device_path)) == (b"Target at video10", usb_path("3-1", 10, 2))
+    assert found(shipped, 0) == (True, listed, b"Target at video2", usb_path("1-2.4", 2))
+    assert found(shipped, 1) == (True, listed, b"Target at video10", usb_path("3-1", 10, 2))
     assert shipped.info(2)[:2] == (False, listed + "InvalidDeviceIndex")
-
-
-def test_unreadable_ids_skip_a_camera_and_nodes_that_cannot_be_opened_count_by_their_index(devices, shipped):
-    devices.plug(usb_camera("1-1", [capture_node(0)], product_id=None))
-    devices.plug(usb_camera("1-3", [Node(1, index=0, device_caps=None), Node(2, index=1, device_caps=None)]))
-    assert shipped.count() == (True, scan_trace("unreadable", "target"))
-    assert found_path(shipped, 0) == usb_path("1-3", 1)
 
 
 def test_unplugged_between_count_and_info_then_replugged_into_another_port(devices, shipped):
@@ -92,7 +83,7 @@ def test_unplugged_between_count_and_info_then_replugged_into_another_port(devic
     devices.unplug(plugged)
     assert shipped.info(0) == (False, NO_DEVICE + "InvalidDeviceIndex", UNTOUCHED)
     devices.plug(usb_camera("2-1.3.1", [capture_node(0)]))
-    assert found_path(shipped, 0) == usb_path("2-1.3.1", 0)
+    assert found(shipped, 0)[3] == usb_path("2-1.3.1", 0)
 
 
 def test_unplugged_between_the_scan_and_the_record_walk(devices, shipped):

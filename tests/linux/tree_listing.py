@@ -1,14 +1,12 @@
 """`zorvekcam --json` of installed builds over one fake sysfs tree and its device files, each listing
-checked against the tree's target cameras (so a wheel for another architecture, run under qemu-user,
-lists exactly what this machine's does):
+checked against the tree's target cameras, so that a wheel for another architecture, run under
+qemu-user, lists exactly what this machine's does:
 
     python tests/linux/tree_listing.py PYTHON [PYTHON...]     (as root)
 
-Each PYTHON is the command that starts an interpreter with zorvek installed, shell-quoted when it
-has words of its own ("qemu-aarch64-static -L ROOT VENV/bin/python"). The tree is
-bench/sysfs_native.py's: 6 USB cameras of two nodes each (capture, then metadata), every other one
-of the target model, with names, serial numbers and ports of their own, mounted over /sys and /dev
-in a mount namespace of each run's own. Its device files are plain files, which answer
+Each PYTHON starts an interpreter with zorvek installed, shell-quoted if it has words of its own
+("qemu-aarch64-static -L ROOT VENV/bin/python"). The tree (bench/sysfs_native.py's) is mounted over
+/sys and /dev in a mount namespace of each run's own. Its device files are plain files, which answer
 VIDIOC_QUERYCAP with ENOTTY: the source then counts a node by its index attribute (capture: 0).
 """
 import json

@@ -1,11 +1,12 @@
 """Calls the shipped module and package for the umockdev tests: a Python expression a line on stdin,
-for each a JSON line on stdout, its value ("result") and what it wrote on standard output ("trace").
+for each a JSON line on stdout, [its value, what it wrote on standard output].
 Beside Zorvek: info(index), getDeviceInfo's result and the record's four fields in hex; listed(),
 the [node, path] of every camera zorvekcam.list_devices() lists; listed_at_once(T, K), the distinct
 answers of T threads that list K times each, all at once.
 Arguments: folders to put first on sys.path (where the modules are, for another interpreter than the
 one they were installed into). The environment is inherited untouched: the testbed lives in it.
 """
+import concurrent.futures
 import json
 import locale
 import os
@@ -38,21 +39,17 @@ def listed():
 
 def listed_at_once(threads, times):
     start = threading.Barrier(threads)
-    listings = []
 
-    def lister():
+    def lister(_):
         start.wait()
-        listings.extend(json.dumps(listed()) for _ in range(times))
-    running = [threading.Thread(target=lister) for _ in range(threads)]
-    for thread in running:
-        thread.start()
-    for thread in running:
-        thread.join()
-    return [json.loads(listing) for listing in sorted(set(listings))]
+        return [json.dumps(listed()) for _ in range(times)]
+    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
+        listings = {listing for answers in pool.map(lister, range(threads)) for listing in answers}
+    return [json.loads(listing) for listing in sorted(listings)]
 
 
 for line in sys.stdin:
     with stdout_captured() as out:
         result = eval(line)
-    answers.write(json.dumps({"result": result, "trace": out.text}) + "\n")
+    answers.write(json.dumps([result, out.text]) + "\n")
     answers.flush()
