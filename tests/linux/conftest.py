@@ -90,14 +90,11 @@ class Shipped(Child):
         return found, trace, Record(*map(bytes.fromhex, fields))
 
     def list(self, expression="listed()"):
-        """zorvekcam.list_devices(): each camera's [node, path]; or list_at_once(threads, times)'s
-        distinct listings. Neither writes anything."""
+        """zorvekcam.list_devices(): each camera's [node, path]; or, given "listed_at_once(T, K)", the
+        distinct listings of T threads listing K times each. Neither writes anything."""
         listing, trace = self.ask(expression)
         assert trace == ""
         return listing
-
-    def list_at_once(self, threads, times):
-        return self.list(f"listed_at_once({threads}, {times})")
 
     def scanned(self):
         """The path of every target camera getDeviceInfo gives."""

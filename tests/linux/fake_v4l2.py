@@ -76,10 +76,11 @@ class Device:
 
 
 def _node_block(parent, parent_name, node):
-    lines = [f"P: {parent}/video4linux/video{node.number}"] + [f"N: video{node.number}=00"] * (node.device_caps is not None)
-    lines += ["E: SUBSYSTEM=video4linux", f"E: DEVNAME=/dev/video{node.number}", f"A: name={node.name}",
-              f"A: index={node.index}", f"A: dev=81:{node.number}", f"L: device=../../../{parent_name}"]
-    return "\n".join(lines)
+    number = node.number
+    device_file = [f"N: video{number}=00"] if node.device_caps is not None else []
+    return "\n".join([f"P: {parent}/video4linux/video{number}", *device_file, "E: SUBSYSTEM=video4linux",
+                      f"E: DEVNAME=/dev/video{number}", f"A: name={node.name}", f"A: index={node.index}",
+                      f"A: dev=81:{number}", f"L: device=../../../{parent_name}"])
 
 
 _devnums = itertools.count(2)
@@ -97,7 +98,8 @@ def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek C
     interface_path = f"{device}/{interface_name}"
     usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
                  f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}"]
-    for key, value in {"A: idVendor": vendor, "A: idProduct": product_id, "H: product": product, "H: serial": serial}.items():
+    attributes = {"A: idVendor": vendor, "A: idProduct": product_id, "H: product": product, "H: serial": serial}
+    for key, value in attributes.items():
         if value is not None:
             usb_lines.append(f"{key}={value.hex().upper() if isinstance(value, bytes) else value}")
     # Parents first, as the kernel adds them: a node's "add" uevent comes when its USB device's

@@ -88,13 +88,13 @@ def test_listings_at_once_on_many_threads_agree_and_ask_each_node_at_most_once_e
     for k in range(4):
         devices.plug(camera(f"1-{k + 1}", 2 * k))
     devices.queries.take()
-    answers = shipped.list_at_once(threads=6, times=20)
+    answers = shipped.list("listed_at_once(6, 20)")
     assert [[node for node, _ in answer] for answer in answers] == [["/dev/video0", "/dev/video2", "/dev/video4",
                                                                      "/dev/video6"]]
     # Threads that start together may each ask a node the first time, never again.
     counts = opened(devices)
     assert set(counts) == set(nodes(*range(8))) and max(counts.values()) <= 6
-    shipped.list_at_once(threads=6, times=5)
+    shipped.list("listed_at_once(6, 5)")
     assert opened(devices) == {}
 
 
