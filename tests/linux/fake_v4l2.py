@@ -18,7 +18,7 @@ import struct
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import gi
 
@@ -71,7 +71,7 @@ class Device:
 
     syspaths: list
     description: str
-    nodes: list = field(default_factory=list)
+    nodes: list
     gone: bool = False  # its sysfs entries were removed already
 
 
@@ -239,13 +239,12 @@ def _unix_receive_queues():
 
 
 def _testbed_outside_dev():
-    """A testbed whose root is not beneath /dev, as it would be with TMPDIR=/dev/shm (GLib makes the
-    root in $TMPDIR). umockdev's preload, in this process too, takes every path beginning with /dev/
-    for a device node: each file the testbed itself then writes or reads is connected to its ioctl
-    handler, and each open of one that fails (the testbed tries files a device does not have) keeps
-    one of the preload's 50 places for open device files for good, until the 51st aborts the
-    process ("libumockdev-preload fd_map_add(): overflow") in whichever add_from_string() or uevent()
-    comes to it."""
+    """A testbed whose root is not beneath /dev, as with TMPDIR=/dev/shm (GLib makes it in $TMPDIR).
+    umockdev's preload, in this process too, takes every path beginning with /dev/ for a device node:
+    each file the testbed itself writes or reads is then connected to its ioctl handler, and each
+    failed open (the testbed tries files a device does not have) keeps one of the preload's 50 places
+    for open device files for good, until the 51st aborts the process ("libumockdev-preload
+    fd_map_add(): overflow") in whichever add_from_string() or uevent() comes to it."""
     # Set for good, not patched and restored: the testbed's thread, running from new() on, reads the
     # environment, which must not change beneath it (see conftest.py).
     if tempfile.gettempdir().startswith("/dev/"):
