@@ -9,6 +9,7 @@ garbage-collected takes the redirection of /sys with it, and later tests silentl
 Bench._wait_for_listeners). The ioctl handler runs on a thread of this process and needs its
 interpreter lock, so the module under test is called from a child process (see zorvek_child.py).
 """
+import contextlib
 import errno
 import itertools
 import os
@@ -17,7 +18,7 @@ import struct
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import gi
 
@@ -58,29 +59,28 @@ def metadata_node(number, name="Camera"):
     return Node(number, 1, META_CAPTURE | STREAMING, name=name)
 
 
+def camera(port, first, **options):
+    """A UVC camera (the target model unless `options` say otherwise): capture node `first`, then
+    its metadata node."""
+    return usb_camera(port, [capture_node(first), metadata_node(first + 1)], **options)
+
+
 @dataclass
 class Device:
     """A device tree: its sysfs paths (deepest first), its umockdev description and its nodes."""
 
     syspaths: list
     description: str
-    nodes: list = field(default_factory=list)
+    nodes: list
     gone: bool = False  # its sysfs entries were removed already
 
 
 def _node_block(parent, parent_name, node):
-    lines = [f"P: {parent}/video4linux/video{node.number}"]
-    if node.device_caps is not None:
-        lines.append(f"N: video{node.number}=00")
-    lines += [
-        "E: SUBSYSTEM=video4linux",
-        f"E: DEVNAME=/dev/video{node.number}",
-        f"A: name={node.name}",
-        f"A: index={node.index}",
-        f"A: dev=81:{node.number}",
-        f"L: device=../../../{parent_name}",
-    ]
-    return "\n".join(lines)
+    number = node.number
+    device_file = [f"N: video{number}=00"] if node.device_caps is not None else []
+    return "\n".join([f"P: {parent}/video4linux/video{number}", *device_file, "E: SUBSYSTEM=video4linux",
+                      f"E: DEVNAME=/dev/video{number}", f"A: name={node.name}", f"A: index={node.index}",
+                      f"A: dev=81:{number}", f"L: device=../../../{parent_name}"])
 
 
 _devnums = itertools.count(2)
@@ -88,10 +88,9 @@ _devnums = itertools.count(2)
 
 def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None,
                devnum=None):
-    """A UVC camera at `port` (e.g. "1-2.4"), its nodes under one interface. IDs are written as
-    given; `product` and `serial` are the USB product string's and serial number's bytes (None: the
-    device has none). Every camera made gets a devnum of its own, as the USB core numbers every
-    device it enumerates, unless `devnum` is given."""
+    """A USB camera at `port` (e.g. "1-2.4"), its nodes under one interface; IDs as given, `product`
+    and `serial` as bytes (None: the device has none). Each gets a devnum of its own, as the USB core
+    numbers every device it enumerates, unless `devnum` is given."""
     bus, chain = port.split("-", 1)
     hops = chain.split(".")
     device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[:i + 1])}" for i in range(len(hops)))
@@ -99,14 +98,10 @@ def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek C
     interface_path = f"{device}/{interface_name}"
     usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
                  f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}"]
-    if vendor is not None:
-        usb_lines.append(f"A: idVendor={vendor}")
-    if product_id is not None:
-        usb_lines.append(f"A: idProduct={product_id}")
-    if product is not None:
-        usb_lines.append(f"H: product={product.hex().upper()}")
-    if serial is not None:
-        usb_lines.append(f"H: serial={serial.hex().upper()}")
+    attributes = {"A: idVendor": vendor, "A: idProduct": product_id, "H: product": product, "H: serial": serial}
+    for key, value in attributes.items():
+        if value is not None:
+            usb_lines.append(f"{key}={value.hex().upper() if isinstance(value, bytes) else value}")
     # Parents first, as the kernel adds them: a node's "add" uevent comes when its USB device's
     # attributes are there to read.
     blocks = ["\n".join(usb_lines),
@@ -125,24 +120,20 @@ def platform_node(number, name="vivid-000-vid-cap", parent="vivid.0"):
 
 
 class QueryCap(UMockdev.IoctlBase):
-    """Answers VIDIOC_QUERYCAP for every attached node, as its driver would; any other request
-    fails with ENOTTY. A hook may run on a node's n-th question, for example to unplug it; `delay`
-    seconds pass before each answer, as with a slow device."""
+    """Answers VIDIOC_QUERYCAP for every attached node as its driver would (for the nodes of
+    `answering`, a QueryCap, when given), anything else ENOTTY; a hook may run on a node's n-th
+    question (to unplug it); `delay`: seconds before each answer."""
 
-    def __init__(self):
+    def __init__(self, answering=None):
         super().__init__()
         self.lock = threading.Lock()
-        self.nodes = {}
-        self.asked = {}
-        self.hooks = {}
-        self.errors = []
-        self.delay = 0.0
+        self.nodes, self.errors = (answering.nodes, answering.errors) if answering is not None else ({}, [])
+        self.asked, self.opened, self.hooks, self.delay = {}, {}, {}, 0.0
 
     def reset(self):
         with self.lock:
-            self.asked.clear()
-            self.hooks.clear()
-            self.errors.clear()
+            for table in (self.asked, self.opened, self.hooks, self.errors):
+                table.clear()
             self.delay = 0.0
 
     def do_handle_ioctl(self, client):
@@ -173,21 +164,8 @@ class QueryCap(UMockdev.IoctlBase):
 
 
 class OpensCounted(QueryCap):
-    """Answers as QueryCap does (as `answering` does, when given), and counts the opens of every node:
-    umockdev connects the opening process to the handler once per open of a device file, whatever is
-    asked after."""
-
-    def __init__(self, answering=None):
-        super().__init__()
-        if answering is not None:
-            self.nodes = answering.nodes
-            self.errors = answering.errors
-        self.opened = {}
-
-    def reset(self):
-        super().reset()
-        with self.lock:
-            self.opened.clear()
+    """A QueryCap that counts each node's opens: umockdev connects the opener to the handler once per
+    open of a device file."""
 
     def do_client_connected(self, client):
         with self.lock:
@@ -195,7 +173,7 @@ class OpensCounted(QueryCap):
             self.opened[devnode] = self.opened.get(devnode, 0) + 1
 
     def take(self):
-        """The opens and questions since the last take, per node. A connection may reach the handler's
+        """The opens and questions per node since the last take. A connection may reach the handler's
         thread a moment after the open returned: waits until the count has stood still for 0.2 s."""
         readings = []
         while len(readings) < 4 or len(set(readings[-4:])) > 1:
@@ -213,9 +191,8 @@ UDEV_DATA = "/run/udev/data"
 
 
 def udev_entry(node, capabilities, versioned=True):
-    """Writes udev's database entry of a node as udev would once v4l_id has asked it: `capabilities`
-    as v4l_id writes them (":capture:"); `versioned`, with the database version line that systemd 247
-    and later write. Only where the tests run with a /run of their own (scripts/test_sysfs.sh)."""
+    """Writes udev's database entry of a node as udev does after v4l_id: `capabilities` as v4l_id
+    writes them (":capture:"); `versioned`, with systemd 247 and later's version line."""
     lines = ["I:1000", "E:ID_V4L_VERSION=2", f"E:ID_V4L_PRODUCT={node.name}",
              f"E:ID_V4L_CAPABILITIES={capabilities}", "G:uaccess"]
     if versioned:
@@ -262,13 +239,12 @@ def _unix_receive_queues():
 
 
 def _testbed_outside_dev():
-    """A testbed whose root is not beneath /dev, as it would be with TMPDIR=/dev/shm (GLib makes the
-    root in $TMPDIR). umockdev's preload, in this process too, takes every path beginning with /dev/
-    for a device node: each file the testbed itself then writes or reads is connected to its ioctl
-    handler, and each open of one that fails (the testbed tries files a device does not have) keeps
-    one of the preload's 50 places for open device files for good, until the 51st aborts the
-    process ("libumockdev-preload fd_map_add(): overflow") in whichever add_from_string() or uevent()
-    comes to it."""
+    """A testbed whose root is not beneath /dev, as with TMPDIR=/dev/shm (GLib makes it in $TMPDIR).
+    umockdev's preload, in this process too, takes every path beginning with /dev/ for a device node:
+    each file the testbed itself writes or reads is then connected to its ioctl handler, and each
+    failed open (the testbed tries files a device does not have) keeps one of the preload's 50 places
+    for open device files for good, until the 51st aborts the process ("libumockdev-preload
+    fd_map_add(): overflow") in whichever add_from_string() or uevent() comes to it."""
     # Set for good, not patched and restored: the testbed's thread, running from new() on, reads the
     # environment, which must not change beneath it (see conftest.py).
     if tempfile.gettempdir().startswith("/dev/"):
@@ -280,8 +256,7 @@ def _testbed_outside_dev():
 
 
 class Bench:
-    """The session's testbed and the devices plugged into it. `queries` answers the nodes' questions
-    (a QueryCap by default)."""
+    """The session's testbed and the devices plugged into it; `queries` (a QueryCap) answers the nodes."""
 
     def __init__(self, queries=None):
         self.testbed = _testbed_outside_dev()
@@ -291,8 +266,7 @@ class Bench:
         self.attached = set()
 
     def plug(self, device):
-        """Adds the device, whose nodes answer from the moment the testbed announces them with an
-        "add" uevent each (adding a device sends it)."""
+        """Adds the device, whose nodes answer from their "add" uevent on."""
         for node in device.nodes:
             if node.device_caps is not None:
                 self.queries.nodes[node.devnode] = node
@@ -312,8 +286,8 @@ class Bench:
         return device
 
     def vanish(self, device):
-        """Takes the device out of sysfs only: what a walk sees of a camera pulled out while the
-        walk runs. Safe from the ioctl handler; unplug() finishes the job."""
+        """Takes the device out of sysfs only, as a walk sees a camera pulled out under it; safe from
+        the ioctl handler. unplug() finishes the job."""
         if not device.gone:
             for syspath in device.syspaths:
                 self._wait_for_listeners()
@@ -340,25 +314,20 @@ class Bench:
             time.sleep(0.005)
 
     def unplug(self, device, udev_catches_up=True):
-        """Takes the device out; udev's database entries of its nodes go with it, as udev takes them
-        away, unless udev has not caught up yet."""
+        """Takes the device out, and its nodes' udev entries unless udev has not caught up yet."""
         # The handler stays attached: a watcher may be asking a node as it goes (an unplugged node
         # answers ENODEV), and umockdev would cut off a process whose question was under way.
         self.plugged.remove(device)
         for node in device.nodes:
             self.queries.nodes.pop(node.devnode, None)
             if udev_catches_up:
-                try:
+                with contextlib.suppress(FileNotFoundError, NotADirectoryError):
                     os.unlink(f"{UDEV_DATA}/c81:{node.number}")
-                except (FileNotFoundError, NotADirectoryError):
-                    pass
         self.vanish(device)
         # umockdev leaves the device files behind.
         for node in device.nodes:
-            try:
+            with contextlib.suppress(FileNotFoundError):
                 os.unlink(f"{self.root}/dev/video{node.number}")
-            except FileNotFoundError:
-                pass
 
     def unplug_all(self):
         while self.plugged:

@@ -1,17 +1,16 @@
-"""Watches the cameras for the umockdev tests and benchmarks, in a process of its own (see
-zorvek_child.py for why), with the shipped package.
+"""Watches the cameras with the shipped package, for the umockdev tests and benchmarks:
 
-    python watch_child.py watch [INTERVAL]     zorvekcam.watch(); ends at SIGTERM, tells the walks
-                                               made so far at SIGUSR1
-    python watch_child.py awatch               zorvekcam.awatch() in an asyncio program with a 10 ms
-                                               timer; "stop" on stdin cancels it
+    python watch_child.py watch     zorvekcam.watch(); ends at SIGTERM, tells the walks made so far at SIGUSR1
+    python watch_child.py awatch    zorvekcam.awatch() in an asyncio program with a 10 ms timer, until
+                                    "stop" on stdin cancels it
 
-One JSON object per line on stdout: each event as {"kind", "node", "serial", "port", "at"} (`at`:
-time.monotonic(), the same clock in every process), then at the end {"walks": listings made}, and
-for awatch also "late" (the latest tick: seconds beyond the timer's 10 ms), and "threads" and
-"fds" before the watch began and after it was cancelled.
+One JSON object a line on stdout: each event as {"kind", "node", "serial", "port", "at"} (`at`:
+time.monotonic(), the same clock in every process), then at the end {"walks": listings made}; for
+awatch instead "late" (the latest tick: seconds beyond the timer's 10 ms), and "threads" and "fds"
+before the watch began and after it was cancelled.
 """
 import asyncio
+import contextlib
 import json
 import os
 import signal
@@ -50,10 +49,6 @@ def resources():
     return threading.active_count(), len(os.listdir("/proc/self/fd"))
 
 
-def stop(_signal, _frame):
-    raise SystemExit(0)
-
-
 async def watch_asynchronously():
     loop = asyncio.get_running_loop()
     stopped = asyncio.Event()
@@ -77,25 +72,23 @@ async def watch_asynchronously():
     watcher = asyncio.create_task(consume())
     await stopped.wait()
     watcher.cancel()
-    try:
+    with contextlib.suppress(asyncio.CancelledError):
         await watcher
-    except asyncio.CancelledError:
-        pass
     after = resources()
     ticker.cancel()
     loop.remove_reader(sys.stdin.fileno())
-    emit(walks=walks, late=late, threads=[threads, after[0]], fds=[fds, after[1]])
+    emit(late=late, threads=[threads, after[0]], fds=[fds, after[1]])
 
 
 def main():
     if sys.argv[1] == "awatch":
         asyncio.run(watch_asynchronously())
         return
-    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGTERM, lambda _signal, _frame: sys.exit(0))
     # Its handler runs while the watch waits for device events, which then waits on.
     signal.signal(signal.SIGUSR1, lambda _signal, _frame: emit(walks=walks))
     try:
-        for event in zorvekcam.watch(float(sys.argv[2]) if len(sys.argv) > 2 else 1.0):
+        for event in zorvekcam.watch():
             emit_event(event)
     finally:
         emit(walks=walks)
