@@ -4,7 +4,7 @@ from decimal import Decimal
 
 import pytest
 
-from scripted import Device, OTHER_PATH, target_path
+from scripted import Device, other_path, target_path
 
 COUNT_REFUSED = [-1, 1.5, 2**32, "3", None, [], Decimal(-1)]
 
@@ -19,7 +19,7 @@ def refused_without_scanning(devices, call):
 
 @pytest.mark.parametrize("attached", [0, 1])
 def test_every_accepted_count_value_behaves_alike(scripted_devices, attached):
-    scripted_devices.attach(Device(OTHER_PATH, "Other"), *[Device(target_path(i)) for i in range(attached)])
+    scripted_devices.attach(Device(other_path(0), "Other"), *[Device(target_path(i)) for i in range(attached)])
     zorvek = scripted_devices.Zorvek
     outcomes = {value: scripted_devices.traced(zorvek.getDeviceCount, value) for value in (0, 7, True, 2**32 - 1, Decimal(7))}
     expected = scripted_devices.scan_trace() + ("" if attached else "Device is not connected")

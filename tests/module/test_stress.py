@@ -1,22 +1,25 @@
-"""The module under load, over scripted devices: Python threads calling at once all see the same
-devices and get the same results and records, every call walks afresh, no two calls' traces mix,
-nothing of the COM stand-in outlives a call, and a long run of calls leaves resident memory flat.
-Each case runs in a process of its own (stress_child.py)."""
+"""The module under load, over scripted devices, in a child process (this file run as a script):
+Python threads calling at once all see the same devices and get the same results and records, every
+call walks afresh, no two calls' traces mix, nothing of the COM stand-in outlives a call, and a long
+run of calls leaves resident memory flat."""
 import collections
+import ctypes
 import dataclasses
 import json
-import pathlib
+import os
 import subprocess
 import sys
+import threading
+from pathlib import Path
 from typing import NamedTuple
 
 import pytest
 
-from scripted import E_FAIL, Device, child_env, missing_reason, other_path, target_path
+import scripted
+from scripted import E_FAIL, Device, other_path, target_path
 
-CHILD = pathlib.Path(__file__).with_name("stress_child.py")
-THREADS_START = "\nTHREADS\n"
-
+SCRIPT_START, THREADS_START = "\nSCRIPT\n", "\nTHREADS\n"
+THREADS, ROUNDS, WARMUP = 8, 700, 50  # three calls a round: over 100,000 calls after the warm-up
 NONE = ["", "", "", ""]
 
 
@@ -26,7 +29,7 @@ def record(i):
 
 class Case(NamedTuple):
     devices: list
-    round: list  # what one round gives: see stress_child.one_round
+    round: list  # what one round gives: see one_round
     script: dict = {}
 
 
@@ -51,27 +54,21 @@ CASES = {
 }
 
 
-def scripts(*cases):
-    return [{"devices": [dataclasses.asdict(d) for d in case.devices], "script": case.script} for case in cases]
-
-
-def run_child(tmp_path, plan, keep_trace):
-    reason = missing_reason()
+@pytest.fixture(scope="module")
+def stress(tmp_path_factory):
+    """The child's findings, and for each case the traces of one round alone and of the threads (the
+    warm-up's come first)."""
+    reason = scripted.missing_reason()
     if reason:
         pytest.skip(reason)
-    plan_file, findings_file = tmp_path / "plan.json", tmp_path / "findings.json"
-    plan_file.write_text(json.dumps(plan))
-    done = subprocess.run([sys.executable, str(CHILD), str(plan_file), str(findings_file)], env=child_env(),
-                          stdout=subprocess.PIPE if keep_trace else subprocess.DEVNULL, stderr=subprocess.PIPE,
-                          timeout=120)
-    assert done.returncode == 0, done.stderr.decode(errors="replace")
-    assert done.stderr == b""
-    return json.loads(findings_file.read_text()), (done.stdout or b"").decode()
-
-
-def assert_nothing_outlives_the_calls(found):
-    assert found["live_references"] == 0, "a COM reference outlived the calls"
-    assert found["live_bstrs"] == 0, "a BSTR outlived the calls"
+    plan = tmp_path_factory.mktemp("stress") / "plan.json"
+    plan.write_text(json.dumps([{"devices": [dataclasses.asdict(d) for d in case.devices], "script": case.script}
+                                for case in CASES.values()]))
+    done = subprocess.run([sys.executable, __file__, str(plan)], env=scripted.child_env(), capture_output=True,
+                          timeout=300)
+    assert (done.returncode, done.stderr.decode(errors="replace")) == (0, "")
+    traces = [piece.split(THREADS_START) for piece in done.stdout.decode().split(SCRIPT_START)[-len(CASES):]]
+    return json.loads(plan.with_suffix(".out").read_text()), dict(zip(CASES, traces))
 
 
 def scans(trace):
@@ -80,37 +77,92 @@ def scans(trace):
 
 
 @pytest.mark.parametrize("name", CASES)
-def test_eight_threads_see_the_same_devices_and_get_the_same_results(tmp_path, name):
-    case = CASES[name]
-    threads, rounds = 8, 334  # three calls a round: 1000 calls per thread
-    findings, trace = run_child(tmp_path, {"scripts": scripts(case), "threads": threads, "rounds": rounds,
-                                           "warmup": 0, "reference": True}, keep_trace=True)
-    [found] = findings["scripts"]
-
-    assert json.loads(found["reference_round"]) == case.round
-    assert found["seen"] == [{found["reference_round"]: rounds}] * threads
+def test_eight_threads_see_the_same_devices_and_get_the_same_results(stress, name):
+    findings, traces = stress
+    found = findings["scripts"][list(CASES).index(name)]
+    assert json.loads(found["reference_round"]) == CASES[name].round
+    assert found["seen"] == [{found["reference_round"]: ROUNDS}] * THREADS
     # Every call walked afresh, as many times as alone...
-    assert found["walks"] == found["walks_per_round"] * (threads * rounds + 1)
-    assert_nothing_outlives_the_calls(found)
+    assert found["walks"] == found["walks_per_round"] * (THREADS * ROUNDS + 1)
+    assert found["live_references"] == 0, "a COM reference outlived the calls"
+    assert found["live_bstrs"] == 0, "a BSTR outlived the calls"
     # ...and no call's trace ran into another's: cut at each scan, the threads wrote the very
     # pieces one round writes alone, each as many times over.
-    alone, together = trace.split(THREADS_START)
+    alone, together = traces[name]
     assert scans(alone) and scans(together) == collections.Counter(
-        {piece: n * threads * rounds for piece, n in scans(alone).items()})
+        {piece: n * THREADS * ROUNDS for piece, n in scans(alone).items()})
 
 
-def test_a_hundred_thousand_calls_leave_memory_flat(tmp_path, capsys):
-    # Every script in turn, so that each way a call can end is taken many times over.
-    threads, rounds = 2, 100_000 // (3 * 2 * len(CASES)) + 1
-    findings, _ = run_child(tmp_path, {"scripts": scripts(*CASES.values()), "threads": threads, "rounds": rounds,
-                                       "warmup": 200, "reference": False}, keep_trace=False)
-
-    for found, case in zip(findings["scripts"], CASES.values()):
-        assert found["seen"] == [{json.dumps(case.round): rounds}] * threads
-        assert_nothing_outlives_the_calls(found)
-    calls = 3 * threads * rounds * len(CASES)
-    growth = findings["rss_growth_kib"]
+def test_a_hundred_thousand_calls_leave_memory_flat(stress, capsys):
+    # Every case in turn, so that each way a call can end is taken many times over.
+    findings, _ = stress
+    calls, growth = 3 * THREADS * ROUNDS * len(CASES), findings["rss_growth_kib"]
     with capsys.disabled():
         print(f"\n[stress] {calls} calls after warm-up: resident memory {findings['rss_before_kib']} KiB, "
               f"grew by {growth} KiB")
     assert growth < 1024, f"resident memory grew by {growth} KiB over {calls} calls"
+
+
+# The child. Standard output is left to the module's trace; the findings go to plan.out.
+
+def one_round(zorvek, records):
+    """What a caller sees of one round, three calls with fresh records: each call's result and the
+    records it left."""
+    def fields(r):
+        return [r.friendlyName, r.vid, r.pid, r.devicePath]
+
+    info, listed = records.DeviceInfo(1), records.DeviceInfo(2)
+    return json.dumps([zorvek.getDeviceCount(0), zorvek.getDeviceInfo(0, info), fields(info[0]),
+                       zorvek.getDeviceListInfo(2, listed), [fields(r) for r in listed]])
+
+
+def resident_kib():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def main(plan):
+    """`WARMUP` rounds on each of `THREADS` threads over every script; then for each script in turn
+    one round on this thread alone, and `ROUNDS` rounds on each of the threads started together."""
+    devices, libc = scripted.load(), ctypes.CDLL(None)
+    zorvek, records = devices.Zorvek, devices.records
+
+    def run(script, rounds):
+        devices.attach(*(Device(**d) for d in script["devices"]), **script["script"])
+        libc.fflush(None)
+        os.write(1, SCRIPT_START.encode())
+        round_seen, walks_per_round = one_round(zorvek, records), devices.walks()
+        libc.fflush(None)
+        os.write(1, THREADS_START.encode())
+        seen = [collections.Counter() for _ in range(THREADS)]
+        start = threading.Barrier(THREADS)
+
+        def caller(counter):
+            start.wait()
+            for _ in range(rounds):
+                counter[one_round(zorvek, records)] += 1
+
+        workers = [threading.Thread(target=caller, args=(counter,)) for counter in seen]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+        libc.fflush(None)
+        return {"seen": seen, "walks": devices.walks(), "reference_round": round_seen,
+                "walks_per_round": walks_per_round, "live_references": devices.live_references(),
+                "live_bstrs": devices.live_bstrs()}
+
+    # Switch threads as often as the interpreter will, so that calls interleave as finely as its
+    # lock allows.
+    sys.setswitchinterval(1e-6)
+    scripts = json.loads(plan.read_text())
+    for script in scripts:
+        run(script, WARMUP)
+    before = resident_kib()
+    found = [run(script, ROUNDS) for script in scripts]
+    findings = {"scripts": found, "rss_before_kib": before, "rss_growth_kib": resident_kib() - before}
+    plan.with_suffix(".out").write_text(json.dumps(findings))
+
+
+if __name__ == "__main__":
+    main(Path(sys.argv[1]))
