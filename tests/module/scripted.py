@@ -53,9 +53,8 @@ def other_path(n: int = 0) -> str:
 @dataclasses.dataclass(frozen=True)
 class Device:
     """One video input device as the scripted system device enumerator lists it. ``path`` or ``name``
-    None: reading that property fails. ``first_walk``/``last_walk``: the walks (one per category
-    enumerator, counted from 0 when the script is set) that list it, for a camera plugged in late or
-    unplugged between two calls."""
+    None: reading that property fails. It is listed by walks (one per category enumerator, counted
+    from 0 when the script is set) ``first_walk`` to ``last_walk``."""
 
     path: str | None
     name: str | None = "Camera"
@@ -67,10 +66,9 @@ class Device:
     port: str | None = None
 
 
-def module_file(name: str, folder: Path = SCRIPTED_DIR) -> Path | None:
-    """The extension file `name` in the folder of the test build, if it was built."""
-    return next((folder / f"{name}{s}" for s in importlib.machinery.EXTENSION_SUFFIXES
-                 if (folder / f"{name}{s}").is_file()), None)
+def built(name: str, folder: Path = SCRIPTED_DIR) -> bool:
+    """Whether the test build has the extension `name` in that folder."""
+    return any((folder / f"{name}{s}").is_file() for s in importlib.machinery.EXTENSION_SUFFIXES)
 
 
 NOT_BUILT = f"no test build of the module in {SCRIPTED_DIR} (configure with -DZORVEK_BUILD_TESTS=ON)"
@@ -81,17 +79,17 @@ def package_missing_reason() -> str | None:
     them, on any CPython from 3.11 on: its core is built for the stable ABI)."""
     if sys.platform == "win32":
         return "the scriptable device source exists only where COM is stood in for"
-    return NOT_BUILT if module_file("_core", SCRIPTED_DIR / "zorvekcam") is None else None
+    return None if built("_core", SCRIPTED_DIR / "zorvekcam") else NOT_BUILT
 
 
 def missing_reason() -> str | None:
     """Why the scripted tests of Zorvek cannot run here, or None when they can."""
     reason = package_missing_reason()
-    if reason is None and (module_file("Zorvek") is None or module_file("zorvek_records") is None):
-        if sys.version_info[:2] != (3, 11):
-            return f"Zorvek and zorvek_records are built for CPython 3.11 only, and this is {sys.version.split()[0]}"
-        return NOT_BUILT
-    return reason
+    if reason or (built("Zorvek") and built("zorvek_records")):
+        return reason
+    if sys.version_info[:2] != (3, 11):
+        return f"Zorvek and zorvek_records are built for CPython 3.11 only, and this is {sys.version.split()[0]}"
+    return NOT_BUILT
 
 
 class ScriptedDevices:
@@ -105,7 +103,7 @@ class ScriptedDevices:
             sys.path.insert(0, str(SCRIPTED_DIR))
         # Zorvek and the records where they load (CPython 3.11); elsewhere a test that asks for them is
         # skipped at that point, with the reason.
-        self._without_zorvek = missing_reason()
+        self._without_zorvek, self._zorvek, self._records = missing_reason(), None, None
         if self._without_zorvek is None:
             self._zorvek = importlib.import_module("Zorvek")
             self._records = importlib.import_module("zorvek_records")
@@ -123,17 +121,13 @@ class ScriptedDevices:
             lib.scripted_walks, lib.scripted_live_references, lib.scripted_live_bstrs)
         self.devices: tuple[Device, ...] = ()
 
-    @property
-    def Zorvek(self):  # noqa: N802  (the module's name)
+    def _loaded(self, module):
         if self._without_zorvek:
             pytest.skip(self._without_zorvek)
-        return self._zorvek
+        return module
 
-    @property
-    def records(self):
-        if self._without_zorvek:
-            pytest.skip(self._without_zorvek)
-        return self._records
+    Zorvek = property(lambda self: self._loaded(self._zorvek))  # noqa: N815  (the module's name)
+    records = property(lambda self: self._loaded(self._records))
 
     def probe(self):
         """The test extension ``records_probe``: a class of another extension for one record."""

@@ -19,7 +19,7 @@ import scripted
 from scripted import E_FAIL, Device, other_path, target_path
 
 SCRIPT_START, THREADS_START = "\nSCRIPT\n", "\nTHREADS\n"
-THREADS, ROUNDS, WARMUP = 8, 700, 50  # three calls a round: over 100,000 calls after the warm-up
+THREADS, ROUNDS, WARMUP = 8, 840, 50  # three calls a round: over 100,000 calls after the warm-up
 NONE = ["", "", "", ""]
 
 
@@ -38,9 +38,6 @@ CASES = {
         [Device(other_path(0)), Device(target_path(0), "Cam 0"), Device(None), Device(other_path(1)),
          Device(target_path(1), "Cam 1")],
         [True, True, record(0), True, [record(0), record(1)]]),
-    "other cameras only": Case(
-        [Device(other_path(0)), Device(other_path(1).upper())],
-        [False, False, NONE, False, [NONE, NONE]]),
     "no video input device": Case([], [False, False, NONE, False, [NONE, NONE]]),
     "no system device enumerator": Case(
         [Device(target_path(0))], [False, False, NONE, False, [NONE, NONE]], {"create_result": E_FAIL}),
@@ -108,12 +105,10 @@ def test_a_hundred_thousand_calls_leave_memory_flat(stress, capsys):
 def one_round(zorvek, records):
     """What a caller sees of one round, three calls with fresh records: each call's result and the
     records it left."""
-    def fields(r):
-        return [r.friendlyName, r.vid, r.pid, r.devicePath]
-
     info, listed = records.DeviceInfo(1), records.DeviceInfo(2)
-    return json.dumps([zorvek.getDeviceCount(0), zorvek.getDeviceInfo(0, info), fields(info[0]),
-                       zorvek.getDeviceListInfo(2, listed), [fields(r) for r in listed]])
+    results = [zorvek.getDeviceCount(0), zorvek.getDeviceInfo(0, info), zorvek.getDeviceListInfo(2, listed)]
+    fields = [[r.friendlyName, r.vid, r.pid, r.devicePath] for r in [info[0], *listed]]
+    return json.dumps([*results[:2], fields[0], results[2], fields[1:]])
 
 
 def resident_kib():
