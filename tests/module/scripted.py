@@ -169,7 +169,7 @@ def scan_trace(devices: Sequence[Device]) -> str:
     if not devices:
         return text + "NotInitialized Error"
     text += "Before While loop"
-    mask = slot = 0
+    mask = 0
     for device in devices:
         text += "Entered a While loop" " While loop hr successed"
         if device.path is None:
@@ -177,14 +177,11 @@ def scan_trace(devices: Sequence[Device]) -> str:
         text += " While loop hr S_OK successed" " While loop hr devicePath != NULL successed"
         upper = device.path.upper()
         ids = [upper[upper.find(key) + 4:][:4] if key in upper else None for key in ("VID_", "PID_")]
-        if ids[0] is not None:
-            text += " While loop hr wcsncpy_s(extrctd_vid, vid_substr + 4, 4) successed"
-        if ids[1] is not None:
-            text += "While loop - pid_substr != NULL - wcsncpy_s(extrctd_pid, pid_substr + 4, 4);"
+        text += " While loop hr wcsncpy_s(extrctd_vid, vid_substr + 4, 4) successed" * (ids[0] is not None)
+        text += "While loop - pid_substr != NULL - wcsncpy_s(extrctd_pid, pid_substr + 4, 4);" * (ids[1] is not None)
         text += "Before index list is fill"
-        if ids == ["2560", "C0D6"]:
-            mask |= 1 << (slot % 32)
-            slot += 1
+        if ids == ["2560", "C0D6"]:  # the next slot's bit; slots past 32 wrap onto those set already
+            mask = (mask << 1 | 1) & 0xFFFFFFFF
             text += f"Before index list is : {mask - 2**32 if mask >= 2**31 else mask}\n"
     return text
 

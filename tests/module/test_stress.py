@@ -10,15 +10,13 @@ import os
 import subprocess
 import sys
 import threading
-from pathlib import Path
-from typing import NamedTuple
 
 import pytest
 
 import scripted
 from scripted import E_FAIL, Device, other_path, target_path
 
-SCRIPT_START, THREADS_START = "\nSCRIPT\n", "\nTHREADS\n"
+SCRIPT_START, THREADS_START, FINDINGS = "\nSCRIPT\n", "\nTHREADS\n", "\nFINDINGS\n"
 THREADS, ROUNDS, WARMUP = 8, 840, 50  # three calls a round: over 100,000 calls after the warm-up
 NONE = ["", "", "", ""]
 
@@ -27,45 +25,38 @@ def record(i):
     return [f"Cam {i}", "2560", "C0D6", target_path(i, "upper")]
 
 
-class Case(NamedTuple):
-    devices: list
-    round: list  # what one round gives: see one_round
-    script: dict = {}
-
-
+# name: (devices, keywords of the script, what one round gives: see one_round)
 CASES = {
-    "two targets among other cameras": Case(
+    "two targets among other cameras": (
         [Device(other_path(0)), Device(target_path(0), "Cam 0"), Device(None), Device(other_path(1)),
-         Device(target_path(1), "Cam 1")],
-        [True, True, record(0), True, [record(0), record(1)]]),
-    "no video input device": Case([], [False, False, NONE, False, [NONE, NONE]]),
-    "no system device enumerator": Case(
-        [Device(target_path(0))], [False, False, NONE, False, [NONE, NONE]], {"create_result": E_FAIL}),
+         Device(target_path(1), "Cam 1")], {}, [True, True, record(0), True, [record(0), record(1)]]),
+    "no video input device": ([], {}, [False, False, NONE, False, [NONE, NONE]]),
+    "no system device enumerator": (
+        [Device(target_path(0))], {"create_result": E_FAIL}, [False, False, NONE, False, [NONE, NONE]]),
     # The record walk writes the target's record before it meets the failing device, then fails.
-    "a property bag fails after a target": Case(
-        [Device(target_path(0), "Cam 0"), Device(target_path(1), bind_result=E_FAIL)],
+    "a property bag fails after a target": (
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), bind_result=E_FAIL)], {},
         [True, False, record(0), False, [record(0), NONE]]),
-    "a property read throws after a target": Case(
-        [Device(target_path(0), "Cam 0"), Device(target_path(1), throw_on_read=True)],
+    "a property read throws after a target": (
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), throw_on_read=True)], {},
         [True, False, record(0), False, [record(0), NONE]]),
 }
 
 
 @pytest.fixture(scope="module")
-def stress(tmp_path_factory):
+def stress():
     """The child's findings, and for each case the traces of one round alone and of the threads (the
     warm-up's come first)."""
     reason = scripted.missing_reason()
     if reason:
         pytest.skip(reason)
-    plan = tmp_path_factory.mktemp("stress") / "plan.json"
-    plan.write_text(json.dumps([{"devices": [dataclasses.asdict(d) for d in case.devices], "script": case.script}
-                                for case in CASES.values()]))
-    done = subprocess.run([sys.executable, __file__, str(plan)], env=scripted.child_env(), capture_output=True,
+    plan = [{"devices": [dataclasses.asdict(d) for d in devices], "script": script} for devices, script, _ in CASES.values()]
+    done = subprocess.run([sys.executable, __file__, json.dumps(plan)], env=scripted.child_env(), capture_output=True,
                           timeout=300)
     assert (done.returncode, done.stderr.decode(errors="replace")) == (0, "")
-    traces = [piece.split(THREADS_START) for piece in done.stdout.decode().split(SCRIPT_START)[-len(CASES):]]
-    return json.loads(plan.with_suffix(".out").read_text()), dict(zip(CASES, traces))
+    trace, findings = done.stdout.decode().rsplit(FINDINGS, 1)
+    traces = [piece.split(THREADS_START) for piece in trace.split(SCRIPT_START)[-len(CASES):]]
+    return json.loads(findings), dict(zip(CASES, traces))
 
 
 def scans(trace):
@@ -77,7 +68,7 @@ def scans(trace):
 def test_eight_threads_see_the_same_devices_and_get_the_same_results(stress, name):
     findings, traces = stress
     found = findings["scripts"][list(CASES).index(name)]
-    assert json.loads(found["reference_round"]) == CASES[name].round
+    assert json.loads(found["reference_round"]) == CASES[name][2]
     assert found["seen"] == [{found["reference_round"]: ROUNDS}] * THREADS
     # Every call walked afresh, as many times as alone...
     assert found["walks"] == found["walks_per_round"] * (THREADS * ROUNDS + 1)
@@ -100,7 +91,7 @@ def test_a_hundred_thousand_calls_leave_memory_flat(stress, capsys):
     assert growth < 1024, f"resident memory grew by {growth} KiB over {calls} calls"
 
 
-# The child. Standard output is left to the module's trace; the findings go to plan.out.
+# The child. Standard output is the module's trace, then the findings.
 
 def one_round(zorvek, records):
     """What a caller sees of one round, three calls with fresh records: each call's result and the
@@ -116,19 +107,21 @@ def resident_kib():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
 
 
-def main(plan):
+def main(scripts):
     """`WARMUP` rounds on each of `THREADS` threads over every script; then for each script in turn
     one round on this thread alone, and `ROUNDS` rounds on each of the threads started together."""
     devices, libc = scripted.load(), ctypes.CDLL(None)
     zorvek, records = devices.Zorvek, devices.records
 
+    def mark(text):  # after what C stdio holds of the trace
+        libc.fflush(None)
+        os.write(1, text.encode())
+
     def run(script, rounds):
         devices.attach(*(Device(**d) for d in script["devices"]), **script["script"])
-        libc.fflush(None)
-        os.write(1, SCRIPT_START.encode())
+        mark(SCRIPT_START)
         round_seen, walks_per_round = one_round(zorvek, records), devices.walks()
-        libc.fflush(None)
-        os.write(1, THREADS_START.encode())
+        mark(THREADS_START)
         seen = [collections.Counter() for _ in range(THREADS)]
         start = threading.Barrier(THREADS)
 
@@ -142,7 +135,6 @@ def main(plan):
             worker.start()
         for worker in workers:
             worker.join()
-        libc.fflush(None)
         return {"seen": seen, "walks": devices.walks(), "reference_round": round_seen,
                 "walks_per_round": walks_per_round, "live_references": devices.live_references(),
                 "live_bstrs": devices.live_bstrs()}
@@ -150,14 +142,12 @@ def main(plan):
     # Switch threads as often as the interpreter will, so that calls interleave as finely as its
     # lock allows.
     sys.setswitchinterval(1e-6)
-    scripts = json.loads(plan.read_text())
     for script in scripts:
         run(script, WARMUP)
     before = resident_kib()
     found = [run(script, ROUNDS) for script in scripts]
-    findings = {"scripts": found, "rss_before_kib": before, "rss_growth_kib": resident_kib() - before}
-    plan.with_suffix(".out").write_text(json.dumps(findings))
+    mark(FINDINGS + json.dumps({"scripts": found, "rss_before_kib": before, "rss_growth_kib": resident_kib() - before}))
 
 
 if __name__ == "__main__":
-    main(Path(sys.argv[1]))
+    main(json.loads(sys.argv[1]))
