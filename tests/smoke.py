@@ -3,13 +3,12 @@
     python tests/smoke.py [VERSION]
 
 From an empty folder (so that nothing of a source tree is imported instead), `zorvekcam --json` and
-`python -m zorvekcam --json` must list the same cameras as a JSON array, with nothing on standard
-error, exit status 0 with cameras and 1 without (none on a Linux machine without a video4linux
-device); the package must report VERSION, if given, and Zorvek take the record type that the records
-module registered; where the wheel holds zorvekcam alone (cp311-abi3), `import Zorvek` must be an
-ImportError that names CPython 3.11. Under qemu-user, where the kernel cannot start a program of the
-interpreter's architecture by itself, ZORVEK_SMOKE_EMULATOR names the command that starts one
-(`qemu-aarch64-static -L ROOT`); the console command, a script, is then run by the interpreter.
+`python -m zorvekcam --json` must list the same cameras (none on Linux without a video4linux device)
+as a JSON array, exit status 0 with cameras and 1 without, nothing on standard error; the package
+report VERSION, if given; Zorvek take the records module's record type, or, where the wheel holds
+zorvekcam alone (cp311-abi3), `import Zorvek` be an ImportError that names CPython 3.11. Under
+qemu-user (no binfmt_misc handler), ZORVEK_SMOKE_EMULATOR is the command that starts a program of
+the interpreter's architecture (`qemu-aarch64-static -L ROOT`), which then runs the console script.
 """
 import importlib.metadata
 import json
