@@ -1,14 +1,11 @@
-"""Devices scripted from Python, for tests of the module's test build.
-
-A test build (CMake with -DZORVEK_BUILD_TESTS=ON) puts the module ``Zorvek``, the package ``zorvekcam``,
-the records module ``zorvek_records`` and the test extension ``records_probe`` into
-``build/tests/scripted`` (or ``$ZORVEK_SCRIPTED_DIR``: the test command points it at an
-AddressSanitizer build), all linked with the scriptable device source ``libzorvek_scripted.so``.
-ctypes opens that same library, which the dynamic loader hands back as the one already loaded, so what
-a test scripts (``scripted_devices.attach(Device(target_path(0), "Cam A"))``) is what the next call of
-either module walks. ``python scripted.py DEVICES_JSON -m module | -c code [args...]``, the command line
-that `child_command` makes, runs a child Python over scripted devices.
-"""
+"""Devices scripted from Python, for tests of the module's test build. A test build (CMake with
+-DZORVEK_BUILD_TESTS=ON) puts ``Zorvek``, ``zorvekcam``, ``zorvek_records`` and the test extension
+``records_probe`` into ``build/tests/scripted`` (or ``$ZORVEK_SCRIPTED_DIR``: the test command points
+it at an AddressSanitizer build), all linked with ``libzorvek_scripted.so``. ctypes opens that same
+library, which the dynamic loader hands back as the one already loaded, so what a test scripts
+(``scripted_devices.attach(Device(target_path(0), "Cam A"))``) is what the next call walks.
+``python scripted.py DEVICES_JSON -m module | -c code [args...]`` (see `child_command`) runs a child
+Python over scripted devices."""
 
 from __future__ import annotations
 

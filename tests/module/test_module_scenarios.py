@@ -31,7 +31,6 @@ CALLS = {
     "no target: list": ((0, "getDeviceListInfo", 2, 2),
                         (False, 1, "Device is not connected" "InvalidDeviceIndex" "other issue", 1, 0)),
     "one target: count": ((1, "getDeviceCount", 0, 1), (True, 1, "", 1, 0)),
-    "three targets: count": ((3, "getDeviceCount", 0, 1), (True, 1, "", 1, 0)),
     # A scan, then a record walk that writes the record; only the scans write to the trace.
     "one target: its record": ((1, "getDeviceInfo", 0, 2), (True, 1, "", 2, 1)),
     "one target: no second record": ((1, "getDeviceInfo", 1, 2), (False, 1, "InvalidDeviceIndex", 1, 0)),
