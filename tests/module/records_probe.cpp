@@ -11,28 +11,20 @@
 
 namespace py = pybind11;
 
-namespace {
-
-py::bytes image(const DeviceInfo& record) { return py::bytes(reinterpret_cast<const char*>(&record), sizeof record); }
-
-void write(DeviceInfo& record, const std::string& bytes) {
-    std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
-}
-
-}  // namespace
-
 PYBIND11_MODULE(records_probe, m) {
     py::class_<DeviceInfo>(m, "DeviceInfo", py::module_local())
         .def(py::init<>())
-        .def_property_readonly("raw", &image);
+        .def_property_readonly("raw", [](const DeviceInfo& record) {
+            return py::bytes(reinterpret_cast<const char*>(&record), sizeof record);
+        });
 
     // This module's own class would win the conversion of a DeviceInfo parameter, so the globally
     // registered one is asked for by name.
-    m.def("write_global", [](py::handle record, const py::bytes& bytes) {
+    m.def("write_global", [](py::handle record, const std::string& bytes) {
         py::detail::type_caster_generic caster(py::detail::get_global_type_info(typeid(DeviceInfo)));
         if (!caster.load(record, false) || caster.value == nullptr) {
             throw py::type_error("not a record of the globally registered DeviceInfo class");
         }
-        write(*static_cast<DeviceInfo*>(caster.value), bytes);
+        std::memcpy(caster.value, bytes.data(), (std::min)(bytes.size(), sizeof(DeviceInfo)));
     });
 }

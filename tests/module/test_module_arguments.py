@@ -1,68 +1,46 @@
 """How Python arguments reach the operations: what converts, what is refused before any device is
 looked at, and that every accepted count value behaves alike."""
 from decimal import Decimal
+from functools import partial
 
 import pytest
 
-from scripted import Device, OTHER_PATH, target_path
-
-COUNT_REFUSED = [-1, 1.5, 2**32, "3", None, [], Decimal(-1)]
-
-
-def refused_without_scanning(devices, call):
-    with devices.capture() as out:
-        with pytest.raises(TypeError, match="incompatible function arguments"):
-            call()
-    assert out.text == ""
-    assert devices.walks() == 0
+from scripted import Device, other_path, target_path
 
 
 @pytest.mark.parametrize("attached", [0, 1])
 def test_every_accepted_count_value_behaves_alike(scripted_devices, attached):
-    scripted_devices.attach(Device(OTHER_PATH, "Other"), *[Device(target_path(i)) for i in range(attached)])
+    scripted_devices.attach(Device(other_path(0), "Other"), *[Device(target_path(i)) for i in range(attached)])
     zorvek = scripted_devices.Zorvek
     outcomes = {value: scripted_devices.traced(zorvek.getDeviceCount, value) for value in (0, 7, True, 2**32 - 1, Decimal(7))}
     expected = scripted_devices.scan_trace() + ("" if attached else "Device is not connected")
     assert set(outcomes.values()) == {(bool(attached), expected)}
 
 
-@pytest.mark.parametrize("value", COUNT_REFUSED, ids=repr)
-def test_counts_and_indexes_out_of_range_or_of_other_types_are_refused(scripted_devices, value):
+def test_arguments_out_of_range_of_other_types_or_shapes_are_refused_before_any_scan(scripted_devices):
     scripted_devices.attach(Device(target_path(0)))
     zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(2)
-    refused_without_scanning(scripted_devices, lambda: zorvek.getDeviceCount(value))
-    refused_without_scanning(scripted_devices, lambda: zorvek.getDeviceInfo(value, records))
-    refused_without_scanning(scripted_devices, lambda: zorvek.getDeviceListInfo(value, records))
-    assert records[0].raw == records[1].raw == bytes(610)
-
-
-def test_keywords_and_missing_or_extra_arguments_are_refused(scripted_devices):
-    scripted_devices.attach(Device(target_path(0)))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo()
-    for call in (
-        lambda: zorvek.getDeviceCount(arg0=0),
-        lambda: zorvek.getDeviceCount(count=0),
-        lambda: zorvek.getDeviceInfo(0, arg1=records),
-        lambda: zorvek.getDeviceListInfo(arg0=1, arg1=records),
-        lambda: zorvek.getDeviceCount(),
-        lambda: zorvek.getDeviceInfo(0),
-        lambda: zorvek.getDeviceListInfo(1, records, records),
-    ):
-        refused_without_scanning(scripted_devices, call)
-
-
-def test_record_arguments_must_be_of_a_class_registered_for_the_record(scripted_devices):
-    scripted_devices.attach(Device(target_path(0)))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(1)
+    info, listing = zorvek.getDeviceInfo, zorvek.getDeviceListInfo
+    calls = []
+    for value in (-1, 1.5, 2**32, "3", None, [], Decimal(-1)):
+        calls += [partial(zorvek.getDeviceCount, value), partial(info, value, records), partial(listing, value, records)]
+    # Records of a class not registered for the record (records[0] is a view of one).
     for wrong in (object(), bytearray(610), records[0], 0):
-        refused_without_scanning(scripted_devices, lambda: zorvek.getDeviceInfo(0, wrong))
-        refused_without_scanning(scripted_devices, lambda: zorvek.getDeviceListInfo(1, wrong))
+        calls += [partial(info, 0, wrong), partial(listing, 1, wrong)]
+    calls += [partial(zorvek.getDeviceCount, arg0=0), partial(zorvek.getDeviceCount, count=0),
+              partial(info, 0, arg1=records), partial(listing, arg0=1, arg1=records),
+              zorvek.getDeviceCount, partial(info, 0), partial(listing, 1, records, records)]
+    for call in calls:
+        with scripted_devices.capture() as out, pytest.raises(TypeError, match="incompatible function arguments"):
+            call()
+        assert out.text == "" and scripted_devices.walks() == 0, call
+    assert records[0].raw == records[1].raw == bytes(610)
 
 
 def test_none_is_a_null_record_that_the_operations_refuse_without_scanning(scripted_devices):
     scripted_devices.attach(Device(target_path(0)))
     zorvek = scripted_devices.Zorvek
-    for call in (lambda: zorvek.getDeviceInfo(0, None), lambda: zorvek.getDeviceListInfo(3, None),
-                 lambda: zorvek.getDeviceListInfo(0, None)):
+    for call in (partial(zorvek.getDeviceInfo, 0, None), partial(zorvek.getDeviceListInfo, 3, None),
+                 partial(zorvek.getDeviceListInfo, 0, None)):
         assert scripted_devices.traced(call) == (False, "")
     assert scripted_devices.walks() == 0

@@ -1,5 +1,5 @@
-"""The three functions from Python over scripted devices: results, records, and the exact trace of
-each call; and that a list never reaches past the records the caller's instance holds."""
+"""The three functions from Python over scripted devices: results, records, walks and the exact trace
+of each call; and that a list never reaches past the records the caller's instance holds."""
 import subprocess
 
 import pytest
@@ -7,6 +7,8 @@ import pytest
 from scripted import Device, child_command, child_env, other_path, scan_trace, target_path
 
 UPPER = [target_path(i, "upper") for i in range(4)]
+# What the first record holds before a call: a call that fails, or writes other records, leaves it so.
+PATTERN = b"\xa5" * 610
 
 
 def cameras(targets: int) -> list[Device]:
@@ -21,73 +23,41 @@ def assert_written(record, i):
     assert (record.friendlyName, record.vid, record.pid, record.devicePath) == (f"Zorvek Cam {i}", "2560", "C0D6", UPPER[i])
 
 
-def test_no_target_among_other_cameras(scripted_devices):
-    scripted_devices.attach(*cameras(0))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(2)
-    scan = scripted_devices.scan_trace()
-    assert scripted_devices.traced(zorvek.getDeviceCount, 0) == (False, scan + "Device is not connected")
-    assert scripted_devices.traced(zorvek.getDeviceInfo, 0, records) == (
-        False, scan + "Device is not connected" "InvalidDeviceIndex")
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, 2, records) == (
-        False, scan + "Device is not connected" "InvalidDeviceIndex" "other issue")
-    assert records[0].raw == records[1].raw == bytes(610)
+# (targets attached, function, its count or index, records held) ->
+#     (result, scans in the trace, what the trace has after them, walks, records written from the first)
+CALLS = {
+    "no target: count": ((0, "getDeviceCount", 0, 1), (False, 1, "Device is not connected", 1, 0)),
+    "no target: info": ((0, "getDeviceInfo", 0, 2), (False, 1, "Device is not connected" "InvalidDeviceIndex", 1, 0)),
+    "no target: list": ((0, "getDeviceListInfo", 2, 2),
+                        (False, 1, "Device is not connected" "InvalidDeviceIndex" "other issue", 1, 0)),
+    "one target: count": ((1, "getDeviceCount", 0, 1), (True, 1, "", 1, 0)),
+    # A scan, then a record walk that writes the record; only the scans write to the trace.
+    "one target: its record": ((1, "getDeviceInfo", 0, 2), (True, 1, "", 2, 1)),
+    "one target: no second record": ((1, "getDeviceInfo", 1, 2), (False, 1, "InvalidDeviceIndex", 1, 0)),
+    **{f"a list of all {n}": ((n, "getDeviceListInfo", n, n), (True, n, "", 2 * n, n)) for n in (1, 2, 3)},
+    "a count above the attached targets fills theirs, then fails": (
+        (2, "getDeviceListInfo", 4, 4), (False, 3, "InvalidDeviceIndex" "other issue", 5, 2)),
+    # ...and one above the records held fills those, then fails without scanning again.
+    **{f"a count of {n} over 2 records held": ((3, "getDeviceListInfo", n, 2), (False, 2, "other issue", 4, 2))
+       for n in (3, 4, 2**32 - 1)},
+    "a count of 0 fills none": ((3, "getDeviceListInfo", 0, 3), (True, 0, "", 0, 0)),
+    "a count below the records held fills only those": ((3, "getDeviceListInfo", 1, 3), (True, 1, "", 2, 1)),
+}
 
 
-def test_one_target_gives_its_record_and_no_other(scripted_devices):
-    scripted_devices.attach(*cameras(1))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(2)
-    scan = scripted_devices.scan_trace()
-    assert scan.count("Before index list is : 1\n") == 1
-    assert scripted_devices.traced(zorvek.getDeviceCount, 0) == (True, scan)
-    assert scripted_devices.traced(zorvek.getDeviceInfo, 0, records) == (True, scan)
-    assert_written(records[0], 0)
-    assert scripted_devices.traced(zorvek.getDeviceInfo, 1, records) == (False, scan + "InvalidDeviceIndex")
-    assert_written(records[0], 0)
-    assert records[1].raw == bytes(610)
-
-
-@pytest.mark.parametrize("targets", [1, 2, 3])
-def test_a_list_of_every_target_among_other_cameras(scripted_devices, targets):
+@pytest.mark.parametrize("name", CALLS)
+def test_one_call(scripted_devices, name):
+    (targets, function, value, held), (result, scans, after, walks, written) = CALLS[name]
     scripted_devices.attach(*cameras(targets))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(targets)
-    scan = scripted_devices.scan_trace()
-    # A scan and a record walk per record; only the scans write.
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, targets, records) == (True, scan * targets)
-    assert scripted_devices.walks() == 2 * targets
-    for i in range(targets):
+    records = scripted_devices.records.DeviceInfo(held)
+    scripted_devices.probe().write_global(records, PATTERN)
+    arguments = (value,) if function == "getDeviceCount" else (value, records)
+    call = getattr(scripted_devices.Zorvek, function)
+    assert scripted_devices.traced(call, *arguments) == (result, scripted_devices.scan_trace() * scans + after)
+    assert scripted_devices.walks() == walks
+    for i in range(written):
         assert_written(records[i], i)
-    assert scripted_devices.traced(zorvek.getDeviceCount, 0) == (True, scan)
-
-
-def test_a_count_above_the_attached_targets_fills_theirs_then_fails(scripted_devices):
-    scripted_devices.attach(*cameras(2))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(4)
-    scan = scripted_devices.scan_trace()
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, 4, records) == (
-        False, scan * 3 + "InvalidDeviceIndex" "other issue")
-    assert_written(records[0], 0)
-    assert_written(records[1], 1)
-    assert records[2].raw == records[3].raw == bytes(610)
-
-
-@pytest.mark.parametrize("count", [3, 4, 2**32 - 1])
-def test_a_count_above_the_records_held_fills_those_then_fails_without_scanning_again(scripted_devices, count):
-    scripted_devices.attach(*cameras(3))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(2)
-    scan = scripted_devices.scan_trace()
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, count, records) == (False, scan * 2 + "other issue")
-    assert scripted_devices.walks() == 4
-    assert_written(records[0], 0)
-    assert_written(records[1], 1)
-
-
-def test_a_count_below_the_records_held_fills_only_those(scripted_devices):
-    scripted_devices.attach(*cameras(3))
-    zorvek, records = scripted_devices.Zorvek, scripted_devices.records.DeviceInfo(3)
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, 0, records) == (True, "")
-    assert scripted_devices.traced(zorvek.getDeviceListInfo, 1, records) == (True, scripted_devices.scan_trace())
-    assert_written(records[0], 0)
-    assert records[1].raw == records[2].raw == bytes(610)
+    assert [r.raw for r in list(records)[written:]] == ([PATTERN] + [bytes(610)] * (held - 1))[written:]
 
 
 def test_a_python_subclass_cannot_claim_more_records_than_it_holds(scripted_devices):
@@ -97,8 +67,8 @@ def test_a_python_subclass_cannot_claim_more_records_than_it_holds(scripted_devi
 
     scripted_devices.attach(*cameras(2))
     records = Claims(1)
-    result, trace = scripted_devices.traced(scripted_devices.Zorvek.getDeviceListInfo, 2, records)
-    assert (result, trace) == (False, scripted_devices.scan_trace() + "other issue")
+    assert scripted_devices.traced(scripted_devices.Zorvek.getDeviceListInfo, 2, records) == (
+        False, scripted_devices.scan_trace() + "other issue")
     assert_written(scripted_devices.records.DeviceInfo.__getitem__(records, 0), 0)
 
 

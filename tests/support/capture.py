@@ -1,10 +1,7 @@
 """What the code under test writes to standard output, taken at file descriptor 1, so that C stdio's
 buffer is included: the Python side's one capture helper (tests/support/capture.h is the C++ one).
-
-    with stdout_captured() as out:
-        Zorvek.getDeviceCount(0)
-    out.text   # the trace, decoded as UTF-8 with undecodable bytes kept as surrogate escapes
-"""
+``with stdout_captured() as out: ...``, then ``out.text`` is what was written, decoded as UTF-8 with
+undecodable bytes kept as surrogate escapes."""
 from __future__ import annotations
 
 import contextlib
