@@ -13,7 +13,6 @@ from fake_v4l2 import Node, camera, capture_node, metadata_node, platform_node, 
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "module"))
 import scripted  # noqa: E402  (the module's trace, which a scan writes whatever the source)
-from scripted import OTHER_PATH, TARGET_PATH  # noqa: E402
 
 # New records are zeroed.
 UNTOUCHED = Record(bytes(50), bytes(5), bytes(5), bytes(550))
@@ -23,7 +22,8 @@ NO_DEVICE = "initialize is statredNotInitialized ErrorDevice is not connected"
 def scan_trace(*listed):
     """What a scan writes over the listed devices, in walk order: "target", "other" (a USB camera
     of another model), "platform" (a path without IDs), "unreadable" (a path that cannot be read)."""
-    paths = {"target": TARGET_PATH, "other": OTHER_PATH, "platform": r"\\?\video4linux#vivid.0", "unreadable": None}
+    paths = {"target": scripted.target_path(), "other": scripted.other_path(), "platform": r"\\?\video4linux#vivid.0",
+             "unreadable": None}
     return scripted.scan_trace([scripted.Device(paths[kind]) for kind in listed])
 
 
