@@ -9,15 +9,15 @@ import threading
 
 import pytest
 
-from conftest import OTHER, TARGET_A, TARGET_B, package_env
+from conftest import OTHER, TARGET_A, TARGET_B, child_env
 from scripted import E_FAIL, Device, child_command
 
 TRACE_WORDS = ("initialize is statred", "While loop", "NotInitialized", "Device is not connected")
 
 
-def run(devices, *args, env=None, **script):
+def run(devices, *args, **script):
     out = subprocess.run(child_command(devices, "-m", "zorvekcam", *args, **script), capture_output=True, text=True,
-                         env=package_env() | (env or {}), timeout=60)
+                         env=child_env(), timeout=60)
     assert not any(word in out.stdout for word in TRACE_WORDS), out.stdout
     return out
 
@@ -56,7 +56,7 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
 
 @pytest.mark.parametrize("unbuffered", ["", "1"])
 def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
-    env = package_env() | {"PYTHONUNBUFFERED": unbuffered}
+    env = child_env() | {"PYTHONUNBUFFERED": unbuffered}
     watching = "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
     # A watch fails at its first line, a camera there from the start.
     for devices, options, said in (([], (), ""), ([Device(TARGET_A, "Cam A")], (), ""),
@@ -79,12 +79,12 @@ def test_started_with_standard_output_closed_it_says_so_once_or_ends_as_it_would
     closed = ["sh", "-c", 'exec "$@" >&-', "sh"]  # as a daemon may start it
     for devices in ([], [Device(TARGET_A, "Cam A")]):
         out = subprocess.run(closed + child_command(devices, "-m", "zorvekcam", "--json"), stderr=subprocess.PIPE,
-                             text=True, env=package_env(), timeout=60)
+                             text=True, env=child_env(), timeout=60)
         assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: Bad file "
                                                 "descriptor\n")
     # A watch with no camera has had nothing to write when it is stopped.
     child = subprocess.Popen(closed + child_command([], "-m", "zorvekcam", "--watch"), stderr=subprocess.PIPE,
-                             text=True, env=package_env())
+                             text=True, env=child_env())
     try:
         assert child.stderr.readline() == "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
         child.send_signal(signal.SIGTERM)
@@ -133,7 +133,7 @@ def test_watch_polls_where_libudev_cannot_be_loaded_says_so_once_and_stops_on_ct
     devices = [Device(TARGET_B, "Cam B"), Device(TARGET_A, "Cam A", first_walk=9, last_walk=23)]
     child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", "--interval", "0.05"),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             env=package_env() | {"LD_LIBRARY_PATH": str(tmp_path)})
+                             env=child_env() | {"LD_LIBRARY_PATH": str(tmp_path)})
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: [lines.put(line) for line in child.stdout], daemon=True).start()
     try:

@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from conftest import OTHER, ROOT, TARGET_A, TARGET_B, package_env
+from conftest import OTHER, ROOT, TARGET_A, TARGET_B, child_env
 from scripted import E_FAIL, Device, child_command, target_path
 
 import zorvekcam
@@ -132,7 +132,7 @@ assert "print" not in t.text and "write" not in t.text and t.text
 
 def test_another_threads_output_arrives_whole_while_cameras_are_listed():
     out = subprocess.run(child_command([Device(TARGET_A, "Cam A")], "-c", OTHER_THREAD_WRITES),
-                         capture_output=True, text=True, env=package_env(), timeout=120)
+                         capture_output=True, text=True, env=child_env(), timeout=120)
     assert (out.returncode, out.stderr) == (0, "")
     lines = out.stdout.splitlines()
     assert sorted(lines) == sorted([f"print {i}" for i in range(3000)] + [f"write {i}" for i in range(3000)])
