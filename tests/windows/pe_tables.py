@@ -2,17 +2,13 @@
 
     python tests/windows/pe_tables.py WHEEL [PYTHON_VERSION]
 
-Checks that it holds the three modules, the package, the stubs and the console command (the
-cp311-abi3 wheel: zorvekcam's core alone, and the Python modules Zorvek and zorvek_records that say
-why they are not there); that each .pyd exports its PyInit_ function and nothing else; and that each
-uses the process's C runtime as a DLL (/MD: VCRUNTIME140.dll and the Universal CRT's api-ms-win-crt-*,
-which a statically linked one would not import) and the interpreter's DLL: pythonXY.dll for Zorvek
-and zorvek_records, python3.dll alone for the limited-API core, which loads in every later CPython;
-and needs no DLL beyond Windows' own that the wheel does not carry (msvcp140.dll, which delvewheel
-copies in under a name of its own).
-
-The tables are read by LLVM's llvm-readobj (installed with clang): mingw-w64's objdump stops at
-the first import whose name delvewheel moved into a section of its own.
+Checks that it holds the three modules, the package, the stubs and the console command (the cp311-abi3
+wheel: the core alone, beside the Python modules Zorvek and zorvek_records that say why they are not
+there); that each .pyd exports its PyInit_ function only, imports the process's C runtime as a DLL (/MD:
+VCRUNTIME140.dll and the Universal CRT's api-ms-win-crt-*) and the interpreter's (pythonXY.dll; python3.dll
+alone for the limited-API core, which loads in every later CPython), and needs no DLL beyond Windows' own
+that the wheel lacks (delvewheel copies msvcp140.dll in, renamed). LLVM's llvm-readobj (clang's) reads
+the tables: mingw-w64's objdump stops at the first import whose name delvewheel moved into a section.
 """
 import re
 import shutil
@@ -32,10 +28,8 @@ ABI3_CONTENTS = PACKAGE + ["Zorvek.py", "zorvek_records.py"]
 
 
 def readobj() -> str:
-    for name in ("llvm-readobj", "llvm-readobj-14"):
-        if shutil.which(name):
-            return name
-    sys.exit("pe_tables: FAILED: no llvm-readobj (clang's LLVM tools) on PATH")
+    tool = shutil.which("llvm-readobj") or shutil.which("llvm-readobj-14")
+    return tool or sys.exit("pe_tables: FAILED: no llvm-readobj (clang's LLVM tools) on PATH")
 
 
 def names(tool: str, option: str, dll: Path) -> list[str]:
@@ -74,9 +68,8 @@ def problems(wheel: Path, version: str) -> list[str]:
             wanted, unwanted = ("python3.dll", python_dll) if where.startswith("zorvekcam/") else (python_dll, "python3.dll")
             if wanted not in imports or unwanted in imports:
                 found.append(f"{where} imports {sorted(n for n in imports if n.startswith('python'))}, not {wanted} alone")
-            for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll"):
-                if needed not in imports:
-                    found.append(f"{where} does not import {needed} (the process's runtime, /MD)")
+            found += [f"{where} does not import {needed} (the process's runtime, /MD)"
+                      for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll") if needed not in imports]
             stray = sorted(name for name in imports - SYSTEM - carried - {python_dll, "python3.dll"}
                            if not re.fullmatch(r"vcruntime140(_1)?\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll", name))
             if stray:

@@ -5,17 +5,11 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-PACKAGE_DIR = ROOT / "python"
 sys.path[:0] = [str(ROOT / "tests" / "module")]
 
 from scripted import SCRIPTED_DIR, child_env, scripted_devices  # noqa: E402,F401  (a fixture, found by name)
 
 sys.path.insert(0, str(SCRIPTED_DIR))  # zorvekcam, Zorvek and zorvek_records of the test build
-
-
-def package_env() -> dict[str, str]:
-    """A child's environment: the package and Zorvek from the test build."""
-    return child_env()
 
 
 def linux_path(vid_pid: str, node: str) -> str:

@@ -9,39 +9,34 @@ import threading
 
 import pytest
 
-from conftest import OTHER, TARGET_A, TARGET_B, package_env
+from conftest import OTHER, TARGET_A, TARGET_B, child_env
 from scripted import E_FAIL, Device, child_command
 
 TRACE_WORDS = ("initialize is statred", "While loop", "NotInitialized", "Device is not connected")
+WATCHING = "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+CLOSED = ["sh", "-c", 'exec "$@" >&-', "sh"]  # standard output closed, as a daemon may start it
 
 
-def run(devices, *args, env=None, **script):
-    out = subprocess.run(child_command(devices, "-m", "zorvekcam", *args, **script), capture_output=True, text=True,
-                         env=package_env() | (env or {}), timeout=60)
-    assert not any(word in out.stdout for word in TRACE_WORDS), out.stdout
+def run(devices, *args, stdout=subprocess.PIPE, env=None, before=(), **script):
+    out = subprocess.run([*before, *child_command(devices, "-m", "zorvekcam", *args, **script)], stdout=stdout,
+                         stderr=subprocess.PIPE, text=True, env=child_env() | (env or {}), timeout=60)
+    assert not any(word in (out.stdout or "") for word in TRACE_WORDS), out.stdout
     return out
 
 
-def test_table_of_the_attached_cameras():
-    out = run([Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN1", port="1-2"), Device(TARGET_B, "Camera B")])
+def test_table_of_the_attached_cameras_one_line_each_with_control_characters_from_a_device_escaped():
+    hostile = "Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f"
+    out = run([Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN1", port="1-2"),
+               Device(TARGET_B, hostile, serial="S\x1bN")])
     assert (out.returncode, out.stderr) == (0, "")
     lines = out.stdout.splitlines()
     assert lines[0].split() == ["NAME", "VID", "PID", "INDEX", "SERIAL", "PORT", "NODE", "PATH"]
     assert [line.split()[:8] for line in lines[1:]] == [
         ["Cam", "A", "2560", "C0D6", "1", "SN1", "1-2", "/dev/video0"],
-        ["Camera", "B", "2560", "C0D6", "2", "-", "-", "/dev/video2"]]
+        [r"Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f", "2560", "C0D6", "2", r"S\x1bN", "-", "/dev/video2", TARGET_B.upper()]]
     assert lines[1].endswith(TARGET_A.upper())
     # Columns line up: every row's vendor ID stands where the heading's does.
     assert {line.index(" 2560") + 1 for line in lines[1:]} == {lines[0].index("VID")}
-
-
-def test_control_characters_from_a_device_are_shown_escaped_one_line_per_camera():
-    hostile = "Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f"
-    out = run([Device(TARGET_A, hostile, serial="S\x1bN"), Device(TARGET_B, "Plain")])
-    assert out.returncode == 0
-    lines = out.stdout.splitlines()
-    assert len(lines) == 3
-    assert lines[1].startswith(r"Cam\x1b[2J\x1b]0;x\x07\x9b1m\nX\x7f  2560") and r"S\x1bN" in lines[1]
     assert not any(ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0 for c in out.stdout.replace("\n", ""))
     # JSON stays exact: its own escapes give the name back as the device reported it.
     assert json.loads(run([Device(TARGET_A, hostile)], "--json").stdout)[0]["name"] == hostile
@@ -56,37 +51,31 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
 
 @pytest.mark.parametrize("unbuffered", ["", "1"])
 def test_write_errors_on_standard_output_have_statuses_of_their_own(unbuffered):
-    env = package_env() | {"PYTHONUNBUFFERED": unbuffered}
-    watching = "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+    env = {"PYTHONUNBUFFERED": unbuffered}
     # A watch fails at its first line, a camera there from the start.
     for devices, options, said in (([], (), ""), ([Device(TARGET_A, "Cam A")], (), ""),
-                                   ([Device(TARGET_A, "Cam A")], ("--watch",), watching)):
+                                   ([Device(TARGET_A, "Cam A")], ("--watch",), WATCHING)):
         # The reader is gone before the first write: a closed pipe ends quietly.
         reader, writer = os.pipe()
         os.close(reader)
-        closed = subprocess.run(child_command(devices, "-m", "zorvekcam", "--json", *options), stdout=writer,
-                                stderr=subprocess.PIPE, text=True, env=env, timeout=60)
+        closed = run(devices, "--json", *options, stdout=writer, env=env)
         os.close(writer)
         assert (closed.returncode, closed.stderr) == (141, said)
         with open("/dev/full", "w") as full:
-            out = subprocess.run(child_command(devices, "-m", "zorvekcam", *options), stdout=full,
-                                 stderr=subprocess.PIPE, text=True, env=env, timeout=60)
+            out = run(devices, *options, stdout=full, env=env)
         assert (out.returncode, out.stderr) == (74, said + "zorvekcam: cannot write to standard output: No space left on "
                                                 "device\n")
 
 
 def test_started_with_standard_output_closed_it_says_so_once_or_ends_as_it_would_with_nothing_to_write():
-    closed = ["sh", "-c", 'exec "$@" >&-', "sh"]  # as a daemon may start it
     for devices in ([], [Device(TARGET_A, "Cam A")]):
-        out = subprocess.run(closed + child_command(devices, "-m", "zorvekcam", "--json"), stderr=subprocess.PIPE,
-                             text=True, env=package_env(), timeout=60)
-        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: Bad file "
-                                                "descriptor\n")
+        out = run(devices, "--json", before=CLOSED)
+        assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: Bad file descriptor\n")
     # A watch with no camera has had nothing to write when it is stopped.
-    child = subprocess.Popen(closed + child_command([], "-m", "zorvekcam", "--watch"), stderr=subprocess.PIPE,
-                             text=True, env=package_env())
+    child = subprocess.Popen(CLOSED + child_command([], "-m", "zorvekcam", "--watch"), stderr=subprocess.PIPE,
+                             text=True, env=child_env())
     try:
-        assert child.stderr.readline() == "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
+        assert child.stderr.readline() == WATCHING
         child.send_signal(signal.SIGTERM)
         assert (child.wait(timeout=30), child.stderr.read()) == (0, "")
     finally:
@@ -94,9 +83,12 @@ def test_started_with_standard_output_closed_it_says_so_once_or_ends_as_it_would
         child.wait()
 
 
-def test_none_attached_is_one_line_and_status_1():
+def test_none_attached_is_one_line_and_status_1_and_the_trace_option_copies_the_trace_to_standard_error_only():
     out = run([Device(OTHER, "Other")])
     assert (out.returncode, out.stdout, out.stderr) == (1, "none attached (USB 2560:C0D6)\n", "")
+    traced = run([Device(OTHER, "Other")], "--trace")
+    assert (traced.returncode, traced.stdout) == (1, out.stdout)
+    assert traced.stderr.startswith("Before While loopEntered a While loop") and traced.stderr.endswith("fill\n")
 
 
 def test_json_holds_exactly_the_cameras_and_nothing_else():
@@ -110,12 +102,6 @@ def test_json_holds_exactly_the_cameras_and_nothing_else():
     ]
     none = run([], "--json")
     assert (none.returncode, json.loads(none.stdout)) == (1, [])
-
-
-def test_trace_option_copies_the_trace_to_standard_error_only():
-    out = run([Device(OTHER, "Other")], "--trace")
-    assert out.stdout == "none attached (USB 2560:C0D6)\n"
-    assert out.stderr.startswith("Before While loopEntered a While loop") and out.stderr.endswith("fill\n")
 
 
 def test_help_and_bad_arguments():
@@ -133,7 +119,7 @@ def test_watch_polls_where_libudev_cannot_be_loaded_says_so_once_and_stops_on_ct
     devices = [Device(TARGET_B, "Cam B"), Device(TARGET_A, "Cam A", first_walk=9, last_walk=23)]
     child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", "--interval", "0.05"),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             env=package_env() | {"LD_LIBRARY_PATH": str(tmp_path)})
+                             env=child_env() | {"LD_LIBRARY_PATH": str(tmp_path)})
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: [lines.put(line) for line in child.stdout], daemon=True).start()
     try:
@@ -143,8 +129,7 @@ def test_watch_polls_where_libudev_cannot_be_loaded_says_so_once_and_stops_on_ct
         child.send_signal(signal.SIGINT)
         assert child.wait(timeout=30) == 0
         assert child.stderr.read() == (
-            "watching for USB 2560:C0D6 cameras; Ctrl-C stops\n"
-            f"no device events (libudev cannot be loaded: {tmp_path}/libudev.so.1: file too short): zorvekcam "
+            WATCHING + f"no device events (libudev cannot be loaded: {tmp_path}/libudev.so.1: file too short): zorvekcam "
             "looks for camera changes every 0.05 s instead\n")
     finally:
         child.kill()

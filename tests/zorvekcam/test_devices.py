@@ -1,10 +1,11 @@
 """The package over scripted devices: what one listing gives, how it fails, and what it leaves alone."""
 import asyncio
 import subprocess
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from conftest import OTHER, ROOT, TARGET_A, TARGET_B, package_env
+from conftest import OTHER, TARGET_A, TARGET_B, child_env
 from scripted import E_FAIL, Device, child_command, target_path
 
 import zorvekcam
@@ -30,8 +31,7 @@ def test_one_walk_lists_the_targets_among_others_with_what_opens_and_tells_them_
     assert zorvekcam.count() == 3 and scripted_devices.walks() == 2
     with pytest.raises(AttributeError):
         cameras[0].name = "renamed"
-    assert cameras[0].as_dict()["serial"] == "SN-A" and hash(cameras[0]) == hash(camera(
-        "Cam A", TARGET_A, "/dev/video0", 1, "SN-A", "1-2"))
+    assert hash(cameras[0]) == hash(camera("Cam A", TARGET_A, "/dev/video0", 1, "SN-A", "1-2"))
 
 
 def test_forty_cameras_are_forty_entries_and_zorvek_still_answers_as_it_did(scripted_devices):
@@ -56,18 +56,15 @@ def test_names_come_back_whole_where_the_records_keep_their_safe_cut(scripted_de
     assert records[0].bytes("friendlyName") == b"x" * 49
 
 
-@pytest.mark.parametrize("script, step, hresult", [
-    ({"create_result": E_FAIL}, "CoCreateInstance(CLSID_SystemDeviceEnum)", 0x80004005),
-    ({"category_result": E_FAIL}, "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)",
-     0x80004005),
+@pytest.mark.parametrize("script, step", [
+    ({"create_result": E_FAIL}, "CoCreateInstance(CLSID_SystemDeviceEnum)"),
+    ({"category_result": E_FAIL}, "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)"),
 ])
-def test_a_failed_enumeration_raises_and_an_empty_machine_is_an_empty_list(scripted_devices, script, step, hresult):
+def test_a_failed_enumeration_raises_and_an_empty_machine_is_an_empty_list(scripted_devices, script, step):
     scripted_devices.attach(Device(TARGET_A, "Cam A"), **script)
-    with pytest.raises(EnumerationError) as raised:
+    with pytest.raises(EnumerationError, match="returned 0x80004005") as raised:
         zorvekcam.list_devices()
-    assert isinstance(raised.value, OSError)
-    assert (raised.value.step, raised.value.hresult) == (step, hresult)
-    assert f"0x{hresult:08X}" in str(raised.value)
+    assert isinstance(raised.value, OSError) and (raised.value.step, raised.value.hresult) == (step, 0x80004005)
     scripted_devices.attach()
     assert zorvekcam.list_devices() == [] and zorvekcam.count() == 0
     scripted_devices.attach(Device(TARGET_A, "Cam A", bind_result=E_FAIL))
@@ -92,24 +89,20 @@ def test_trace_collects_the_walk_of_the_listings_inside_it_and_nothing_reaches_s
 
 def test_async_forms_give_what_the_plain_ones_do_while_the_loop_runs(scripted_devices):
     scripted_devices.attach(Device(OTHER, "Other"), Device(TARGET_A, "Cam A"))
+    ticks = []
 
     async def main():
-        ticks = 0
-
         async def ticker():
-            nonlocal ticks
             while True:
-                ticks += 1
+                ticks.append(None)
                 await asyncio.sleep(0)
 
         ticking = asyncio.create_task(ticker())
         found = await zorvekcam.alist_devices(), await zorvekcam.acount()
         ticking.cancel()
-        return found, ticks
+        return found
 
-    (cameras, number), ticks = asyncio.run(main())
-    assert cameras == zorvekcam.list_devices() and number == 1
-    assert ticks > 0
+    assert asyncio.run(main()) == (zorvekcam.list_devices(), 1) and ticks
 
 
 # The listing touches no file descriptor: a thread writing to standard output meanwhile loses no
@@ -132,20 +125,13 @@ assert "print" not in t.text and "write" not in t.text and t.text
 
 def test_another_threads_output_arrives_whole_while_cameras_are_listed():
     out = subprocess.run(child_command([Device(TARGET_A, "Cam A")], "-c", OTHER_THREAD_WRITES),
-                         capture_output=True, text=True, env=package_env(), timeout=120)
+                         capture_output=True, text=True, env=child_env(), timeout=120)
     assert (out.returncode, out.stderr) == (0, "")
-    lines = out.stdout.splitlines()
-    assert sorted(lines) == sorted([f"print {i}" for i in range(3000)] + [f"write {i}" for i in range(3000)])
-
-
-def test_the_version_is_the_projects_written_at_build_time():
-    assert f"project(zorvek VERSION {zorvekcam.__version__} " in (ROOT / "CMakeLists.txt").read_text()
+    assert sorted(out.stdout.splitlines()) == sorted([f"print {i}" for i in range(3000)] + [f"write {i}" for i in range(3000)])
 
 
 def test_threads_listing_at_once_all_see_the_same_cameras(scripted_devices):
     # The walks run with the interpreter's lock released, so these really overlap.
-    from concurrent.futures import ThreadPoolExecutor
-
     scripted_devices.attach(Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN"), Device(TARGET_B, "Cam B"))
     expected = zorvekcam.list_devices()
     with ThreadPoolExecutor(8) as pool:

@@ -4,6 +4,7 @@ the polling fallback: test_cli.py.)"""
 import asyncio
 import os
 import threading
+from types import SimpleNamespace
 
 import pytest
 
@@ -12,7 +13,8 @@ from scripted import Device
 
 import zorvekcam
 from zorvekcam import CAP_V4L2, Camera, Event
-from zorvekcam._watch import _changes, _summary
+from zorvekcam import _core
+from zorvekcam._watch import _changes, _readable, _summary
 
 
 def camera(node, serial=None, port=None):
@@ -59,10 +61,9 @@ def test_a_burst_touches_every_name_it_removed_and_leaves_gone_those_it_removed_
 
 @pytest.mark.parametrize("interval", [0, -1, float("nan"), float("inf"), 86401])
 def test_an_interval_no_timer_takes_is_refused_at_the_call(interval):
-    with pytest.raises(ValueError):
-        zorvekcam.watch(interval)
-    with pytest.raises(ValueError):
-        zorvekcam.awatch(interval)
+    for start in (zorvekcam.watch, zorvekcam.awatch):
+        with pytest.raises(ValueError):
+            start(interval)
 
 
 def descriptors():
@@ -91,31 +92,18 @@ def test_leaving_either_watch_closes_its_device_events_and_leaves_no_thread(scri
     assert asyncio.run(leave_at_once()) == (present, 1, True)
 
 
-class DescriptorlessMonitor:
-    """A monitor with no descriptor for the loop to watch, as on Windows: its events come when
-    `ready` is set."""
-
-    def __init__(self):
-        self.ready = threading.Event()
-
-    def fileno(self):
-        return None
-
-    def wait(self, timeout):
-        return self.ready.wait(timeout)
-
-
 def test_without_a_descriptor_awatch_waits_on_one_thread_that_a_cancellation_ends():
-    from zorvekcam._watch import _readable
+    # A monitor with no descriptor for the loop to watch, as on Windows: its events come when `ready` is set.
+    ready = threading.Event()
+    monitor = SimpleNamespace(fileno=lambda: None, wait=ready.wait)
 
     async def scenario():
         loop = asyncio.get_running_loop()
-        monitor = DescriptorlessMonitor()
         threads = threading.active_count()
         assert await _readable(loop, monitor, 0.3) is False  # longer than a slice: waited out whole
-        loop.call_later(0.3, monitor.ready.set)
+        loop.call_later(0.3, ready.set)
         assert await _readable(loop, monitor, None) is True
-        monitor.ready.clear()
+        ready.clear()
         waiting = asyncio.create_task(_readable(loop, monitor, None))
         await asyncio.sleep(0.3)
         during = threading.active_count()
@@ -128,10 +116,7 @@ def test_without_a_descriptor_awatch_waits_on_one_thread_that_a_cancellation_end
 
 
 def test_asked_to_poll_a_watch_opens_no_device_events_and_walks_every_interval(scripted_devices, monkeypatch):
-    def no_monitor(*_):
-        raise AssertionError("a polling watch opened device events")
-
-    monkeypatch.setattr(zorvekcam._core, "Monitor", no_monitor)
+    monkeypatch.delattr(_core, "Monitor")  # a polling watch that opened device events would fail
     scripted_devices.attach(Device(TARGET_A, "Cam A", first_walk=3))
     events = zorvekcam.watch(0.01, poll=True)
     try:
@@ -142,8 +127,6 @@ def test_asked_to_poll_a_watch_opens_no_device_events_and_walks_every_interval(s
 
 
 def test_a_monitor_refuses_a_timeout_no_wait_takes_and_every_use_once_closed():
-    from zorvekcam import _core
-
     with pytest.raises(OSError, match="nowhere"):
         _core.Monitor("nowhere")
     monitor = _core.Monitor()

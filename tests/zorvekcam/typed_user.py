@@ -28,14 +28,11 @@ def first_change() -> zorvekcam.Camera | None:
 
 
 async def first_seen() -> zorvekcam.Event | None:
+    assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
+    assert_type(await zorvekcam.acount(), int)
     async for event in zorvekcam.awatch():
         return event
     return None
-
-
-async def listed_meanwhile() -> int:
-    assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
-    return await zorvekcam.acount()
 
 
 def main() -> None:
