@@ -31,6 +31,7 @@ done
 source scripts/windows_env.sh
 windows_tools_or_skip
 work=$project/build/windows
+mkdir -p "$work"
 project_version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 seconds() { date +%s.%N; }
 took() { awk -v from="$1" -v to="$(seconds)" 'BEGIN { printf "%.0f s", to - from }'; }
