@@ -34,8 +34,12 @@ class Child:
         self.process = subprocess.Popen([python, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
         self.lines = queue.Queue()
-        threading.Thread(target=lambda: [*map(self.lines.put, self.process.stdout), self.lines.put(None)],
-                         daemon=True).start()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line)
+        self.lines.put(None)  # the child closed its output
 
     def send(self, line):
         self.process.stdin.write(line + "\n")

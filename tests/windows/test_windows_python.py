@@ -31,6 +31,12 @@ from test_module_scenarios import cameras  # noqa: E402
 
 import zorvekcam  # noqa: E402
 
+# Wine starts its desktop process for the first program that needs one, and that process inherits
+# the starting program's handles. Started by a console command whose output a test reads through a
+# pipe, it would hold the pipe open for as long as this process keeps the desktop in use, and the read
+# would never end: the desktop is brought up from this process, before any child.
+ctypes.windll.user32.GetDesktopWindow()
+
 # Zorvek and zorvek_records load in CPython 3.11 only; on later versions the wheel holds zorvekcam
 # alone, whose cases run there, and those of the modules are skipped with the reason their import gave
 # (tests/smoke.py checks that reason).
