@@ -21,6 +21,12 @@ struct CameraEntry {
     std::uint32_t index = 0;
     std::optional<std::u16string> serial;  // the USB serial number, where the device has one
     std::optional<std::u16string> port;    // the physical USB port, where the platform tells it
+    // What the platform opens it by, as the platform names it: the capture node ("/dev/video3") on
+    // Linux; on Windows the moniker's display name, which readCameraModes binds again and which
+    // ffmpeg's dshow input takes (with ':' made '_') as the device's alternative name. Each is
+    // empty where its platform is not the one running.
+    std::optional<std::u16string> node;
+    std::optional<std::u16string> moniker;
 };
 
 struct CameraListing {
