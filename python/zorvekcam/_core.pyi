@@ -4,8 +4,9 @@ VERSION: str
 
 def list_cameras(
     traced: bool = False,
+    backend: int = 0,
 ) -> tuple[list[tuple[str, str, str, str, int, str | None, str | None]], str | None, tuple[str, int] | None]:
-    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed"""
+    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed. backend 0: the platform's own index; 1400 (Windows only): Media Foundation's, leaving out the cameras it does not list"""
 
 class Monitor:
     """The platform's device events of video devices; OSError, saying why, where they cannot be had"""
