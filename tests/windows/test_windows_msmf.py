@@ -154,6 +154,10 @@ def test_the_command_lists_by_media_foundations_index_and_refuses_v4l2(registry)
     refused = child(COMMAND, STANDIN_DIR, "--backend", "v4l2", env=env)
     assert (refused.returncode, refused.stdout) == (2, "")
     assert refused.stderr.endswith("error: --backend v4l2: this platform has no such backend (it has: msmf, dshow)\n")
+    # A watch keeps DirectShow's index.
+    watching = child(COMMAND, STANDIN_DIR, "--watch", "--backend", "msmf", env=env)
+    assert (watching.returncode, watching.stdout) == (2, "")
+    assert watching.stderr.endswith("error: --backend msmf is for a listing: --watch gives the platform's own index\n")
 
 
 def test_wines_own_media_foundation_lists_no_camera_and_that_is_no_error(registry):
