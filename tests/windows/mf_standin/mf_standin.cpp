@@ -9,7 +9,7 @@
 // are alive (not yet released), for the tests to see that callers release every one.
 //
 // Placed beside python.exe or in a folder given to os.add_dll_directory, it takes the place of
-// Wine's builtin mf.dll under the default load order (WINEDLLOVERRIDES=mf=b brings Wine's back).
+// Wine's builtin mf.dll under the default load order.
 #include <windows.h>
 #include <mfapi.h>
 #include <mfidl.h>
