@@ -159,8 +159,8 @@ private:
     static constexpr int kDescriptor = 7;
 
     int format(v4l2_fmtdesc& asked) {
-        EXPECT_EQ(asked.type, V4L2_BUF_TYPE_VIDEO_CAPTURE);
         if (onFormat) return onFormat(asked);
+        if (asked.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;  // a single-planar node
         if (asked.index >= formats.size()) return EINVAL;
         asked.pixelformat = formats[asked.index].fourcc;
         return 0;
@@ -227,7 +227,23 @@ TEST(V4l2Modes, ANodeWithoutFormatsHasNoModes) {
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, "");
     EXPECT_TRUE(reading.modes.empty());
+    EXPECT_EQ(node.calls[VIDIOC_ENUM_FMT], 2) << "one question of each capture type";
     EXPECT_EQ(node.closes, 1);
+}
+
+TEST(V4l2Modes, AMultiPlanarNodeIsAskedForItsOwnFormats) {
+    FakeNode node;
+    node.formats = {{fourcc("NV12"), {size(1920, 1080, {rate(1, 30)})}}};
+    std::vector<std::uint32_t> types;
+    node.onFormat = [&](v4l2_fmtdesc& f) {
+        types.push_back(f.type);
+        if (f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE || f.index > 0) return EINVAL;
+        f.pixelformat = fourcc("NV12");
+        return 0;
+    };
+    EXPECT_EQ(describe(read(node)), std::vector<std::string>{"NV12 1920x1080 1/30"});
+    EXPECT_EQ(types, (std::vector<std::uint32_t>{V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE,
+                                                 V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE}));
 }
 
 // Ranges stay ranges, with their bounds and steps; a range of sizes is not asked for rates. A range
