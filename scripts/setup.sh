@@ -1,25 +1,56 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, skipping what is already there:
-#   scripts/setup.sh          the build: compilers, CMake inputs, Python headers and venv
-#   scripts/setup.sh --test   the build plus every test tool
-#   scripts/setup.sh --bench  the build plus what the benchmarks run (scripts/bench.sh)
+#   scripts/setup.sh            what the listing needs: the package built into .venv, nothing more
+#   scripts/setup.sh --release  that, plus the release tools (scripts/release.sh)
+#   scripts/setup.sh --test     that, plus every test tool
+#   scripts/setup.sh --bench    that, plus what the benchmarks run (scripts/bench.sh)
 # Then makes the virtual environment .venv: the project, and the tools of pyproject.toml's dependency
-# groups (test, which holds release; with --bench, bench as well).
+# groups (release; test, which holds release; with --bench, bench as well).
+# Without an option, nothing is built or installed again while the inputs of the build are the ones
+# the package in .venv was built from (a stamp of their hashes, .venv/zorvek-inputs): a repeated
+# scripts/run.sh then takes a moment, not a rebuild.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+mode=${1:-}
+case $mode in
+  "" | --release | --test | --bench) ;;
+  *) echo "usage: scripts/setup.sh [--release | --test | --bench]" >&2; exit 2 ;;
+esac
+
+# The hash of every file the package is built from: the tree without what is made or kept locally,
+# nor what never goes into the package (tests, docs, benchmarks, examples, fuzzing, scripts, CI),
+# with each file's path, and the interpreter the package was built for.
+stamp=.venv/zorvek-inputs
+inputs_hash() {
+  {
+    "$1" -c 'import sys; print(sys.version)'
+    find . \( -path ./.git -o -path ./.venv -o -path ./build -o -path ./dist -o -path ./tests -o -path ./docs \
+      -o -path ./bench -o -path ./examples -o -path ./fuzz -o -path ./scripts -o -path ./.ci \
+      -o -name __pycache__ -o -name '*.egg-info' -o -name .pytest_cache -o -name .mypy_cache \) -prune \
+      -o -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
+  } | sha256sum | cut -d' ' -f1
+}
+if [[ -z $mode && -x .venv/bin/python && -x .venv/bin/zorvekcam && -f $stamp ]] &&
+  [[ $(cat "$stamp") == "$(inputs_hash .venv/bin/python)" ]]; then
+  exit 0
+fi
 
 packages=(g++ python3-dev python3-venv)
 # Wanted by a test stage of their own, which is skipped where they cannot be installed.
 optional=()
-groups=(--group test)
-if [[ "${1:-}" == "--test" ]]; then
+groups=()
+if [[ $mode == --release ]]; then
+  groups=(--group release)
+elif [[ $mode == --test ]]; then
+  groups=(--group test)
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind libbenchmark-dev libudev1)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64 unzip)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
   optional+=(qemu-user-static)
 elif [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
-  groups+=(--group bench)
+  groups=(--group test --group bench)
 fi
 
 missing=()
@@ -53,6 +84,14 @@ fi
 if [[ ! -x .venv/bin/python ]]; then
   "$python" -m venv .venv
 fi
-# Dependency groups need pip 25.1 or later.
-.venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q "${groups[@]}" .
+rm -f "$stamp"
+if ((${#groups[@]})); then
+  # Dependency groups need pip 25.1 or later.
+  .venv/bin/python -m pip install -q --upgrade pip
+  .venv/bin/python -m pip install -q "${groups[@]}" .
+else
+  # The package alone: pip builds it in an environment of its own (scikit-build-core, CMake, pybind11
+  # stay there), and .venv receives the package and nothing else.
+  .venv/bin/python -m pip install -q --disable-pip-version-check .
+fi
+inputs_hash .venv/bin/python >"$stamp"
