@@ -126,3 +126,17 @@ def test_the_readme_is_a_front_page():
     assert len(lines) <= 160
     assert lines[0] == "# zorvekcam"
     assert "`bash scripts/run.sh`" in lines[2] and "`bash scripts/test.sh`" in lines[3]
+
+
+def _relative_links():
+    for document in DOCUMENTS[1:]:
+        text = re.sub(r"```.*?```", "", document.read_text(encoding="utf-8"), flags=re.S)
+        targets = {target.split("#")[0] for target in re.findall(r"\]\(\s*<?([^)\s>]+)", text)
+                   if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", target)}
+        for target in sorted(targets):
+            yield pytest.param(document, target, id=f"{document.name}->{target}")
+
+
+@pytest.mark.parametrize("document, target", list(_relative_links()))
+def test_links_between_the_documents_lead_somewhere(document, target):
+    assert (document.parent / target).exists()
