@@ -7,8 +7,8 @@
 # Then makes the virtual environment .venv: the project, and the tools of pyproject.toml's dependency
 # groups (release; test, which holds release; with --bench, bench as well).
 # Without an option, nothing is built or installed again while the inputs of the build are the ones
-# the package in .venv was built from (a stamp of their hashes, .venv/zorvek-inputs): a repeated
-# scripts/run.sh then takes a moment, not a rebuild.
+# the package in .venv was built from (the stamp .venv/zorvek-inputs holds their hash, from
+# scripts/inputs_hash.sh): a repeated scripts/run.sh then takes a moment, not a rebuild.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,21 +18,9 @@ case $mode in
   *) echo "usage: scripts/setup.sh [--release | --test | --bench]" >&2; exit 2 ;;
 esac
 
-# The hash of every file the package is built from: the tree without what is made or kept locally,
-# nor what never goes into the package (tests, docs, benchmarks, examples, fuzzing, scripts, CI),
-# with each file's path, and the interpreter the package was built for.
 stamp=.venv/zorvek-inputs
-inputs_hash() {
-  {
-    "$1" -c 'import sys; print(sys.version)'
-    find . \( -path ./.git -o -path ./.venv -o -path ./build -o -path ./dist -o -path ./tests -o -path ./docs \
-      -o -path ./bench -o -path ./examples -o -path ./fuzz -o -path ./scripts -o -path ./.ci \
-      -o -name __pycache__ -o -name '*.egg-info' -o -name .pytest_cache -o -name .mypy_cache \) -prune \
-      -o -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum
-  } | sha256sum | cut -d' ' -f1
-}
 if [[ -z $mode && -x .venv/bin/python && -x .venv/bin/zorvekcam && -f $stamp ]] &&
-  [[ $(cat "$stamp") == "$(inputs_hash .venv/bin/python)" ]]; then
+  [[ $(cat "$stamp") == "$(scripts/inputs_hash.sh .venv/bin/python)" ]]; then
   exit 0
 fi
 
@@ -84,6 +72,8 @@ fi
 if [[ ! -x .venv/bin/python ]]; then
   "$python" -m venv .venv
 fi
+# Hashed before the build, so that a file changed while it runs makes the next run build again.
+inputs=$(scripts/inputs_hash.sh .venv/bin/python)
 rm -f "$stamp"
 if ((${#groups[@]})); then
   # Dependency groups need pip 25.1 or later.
@@ -94,4 +84,4 @@ else
   # stay there), and .venv receives the package and nothing else.
   .venv/bin/python -m pip install -q --disable-pip-version-check .
 fi
-inputs_hash .venv/bin/python >"$stamp"
+echo "$inputs" >"$stamp"
