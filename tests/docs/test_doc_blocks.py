@@ -2,7 +2,8 @@
 with mypy --strict against the installed package and its stubs, and those marked to run
 (`<!-- doc-block: runs -->` on the line before the fence) run in a fresh interpreter with the
 installed package, from an empty folder, and must end with status 0 on a machine without a camera.
-Any other block needs a camera, or waits for one, and is marked `<!-- doc-block: type-checks (why) -->`.
+Any other block is type-checked only: it needs a camera, or waits for one; the README's blocks say so
+with `<!-- doc-block: type-checks (why) -->`.
 Blocks fenced as anything but python (sh, the command's output) are not Python and are left alone.
 """
 import os
@@ -64,9 +65,21 @@ def test_the_readme_shows_python_that_runs():
     assert [block for block in RUNNABLE if block.document.name == "README.md"]
 
 
-@pytest.mark.parametrize("block", BLOCKS, ids=lambda block: block.name)
-def test_every_block_says_whether_it_runs(block):
-    assert block.marker is not None, "mark it <!-- doc-block: runs --> or <!-- doc-block: type-checks (why) -->"
+def _markers():
+    for document in DOCUMENTS:
+        lines = document.read_text(encoding="utf-8").split("\n")
+        for number, line in enumerate(lines, 1):
+            if line.lstrip().startswith("<!--") and "doc-block" in line:
+                following = next((text for text in lines[number:] if text.strip()), "")
+                yield pytest.param(line.strip(), following, id=f"{document.relative_to(ROOT)}:{number}")
+
+
+@pytest.mark.parametrize("marker, following", list(_markers()))
+def test_every_marker_is_one_the_checker_reads(marker, following):
+    # A misspelt marker, or one that is not right before a Python block, would silently leave a block
+    # unrun: an unmarked block is only type-checked.
+    assert MARKER.fullmatch(marker), marker
+    assert re.match(r"^(`{3,}|~{3,})\s*(python|py|python3)\s*$", following), following
 
 
 @pytest.fixture(scope="module")
