@@ -13,6 +13,7 @@ metadata node, as the uvcvideo driver makes them; each node answers VIDIOC_QUERY
 question zorvekcam asks a node. The answers come from a handler on a thread of this process, so
 zorvekcam runs in child processes.
 """
+
 import errno
 import os
 import selectors
@@ -44,20 +45,45 @@ class Camera:
         self.device = f"{USB_ROOT}/usb{bus}/{port}"
         self.interface = f"{self.device}/{port}:1.0"
         # Each node's own capabilities: one captures video, the other carries metadata only.
-        self.nodes = {f"/dev/video{first}": (0, CAPTURE | STREAMING), f"/dev/video{first + 1}": (1, META_CAPTURE | STREAMING)}
+        self.nodes = {
+            f"/dev/video{first}": (0, CAPTURE | STREAMING),
+            f"/dev/video{first + 1}": (1, META_CAPTURE | STREAMING),
+        }
         self.blocks = [  # parents first, as the kernel adds them
-            "\n".join([f"P: {self.device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
-                       f"A: devnum={first + 2}", f"A: idVendor={vendor}", f"A: idProduct={product_id}",
-                       f"H: product={product.encode().hex().upper()}", f"H: serial={serial.encode().hex().upper()}"]),
-            "\n".join([f"P: {self.interface}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_interface", "A: bInterfaceNumber=00"]),
+            "\n".join(
+                [
+                    f"P: {self.device}",
+                    "E: SUBSYSTEM=usb",
+                    "E: DEVTYPE=usb_device",
+                    f"A: busnum={bus}",
+                    f"A: devnum={first + 2}",
+                    f"A: idVendor={vendor}",
+                    f"A: idProduct={product_id}",
+                    f"H: product={product.encode().hex().upper()}",
+                    f"H: serial={serial.encode().hex().upper()}",
+                ]
+            ),
+            "\n".join(
+                [f"P: {self.interface}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_interface", "A: bInterfaceNumber=00"]
+            ),
         ]
         for devnode, (index, _) in self.nodes.items():
             name = devnode.rpartition("/")[2]
             number = name.removeprefix("video")
-            self.blocks.append("\n".join([
-                f"P: {self.interface}/video4linux/{name}", f"N: {name}=00", "E: SUBSYSTEM=video4linux",
-                f"E: DEVNAME={devnode}", f"A: name={product}", f"A: index={index}", f"A: dev=81:{number}",
-                f"L: device=../../../{port}:1.0"]))
+            self.blocks.append(
+                "\n".join(
+                    [
+                        f"P: {self.interface}/video4linux/{name}",
+                        f"N: {name}=00",
+                        "E: SUBSYSTEM=video4linux",
+                        f"E: DEVNAME={devnode}",
+                        f"A: name={product}",
+                        f"A: index={index}",
+                        f"A: dev=81:{number}",
+                        f"L: device=../../../{port}:1.0",
+                    ]
+                )
+            )
 
 
 class Nodes(UMockdev.IoctlBase):
@@ -76,8 +102,15 @@ class Nodes(UMockdev.IoctlBase):
         elif client.get_request() != VIDIOC_QUERYCAP:
             client.complete(-1, errno.ENOTTY)
         else:
-            answer = struct.pack("16s32s32sIII12x", b"uvcvideo", b"Zorvek Cam", b"usb-0000:00:14.0", 0x060100,
-                                 CAPTURE | META_CAPTURE | STREAMING | DEVICE_CAPS, caps)
+            answer = struct.pack(
+                "16s32s32sIII12x",
+                b"uvcvideo",
+                b"Zorvek Cam",
+                b"usb-0000:00:14.0",
+                0x060100,
+                CAPTURE | META_CAPTURE | STREAMING | DEVICE_CAPS,
+                caps,
+            )
             client.get_arg().resolve(0, len(answer)).update(0, list(answer))
             client.complete(0, 0)
         return True
@@ -168,9 +201,15 @@ def main():
     bed.plug(second)
 
     step("the package: zorvekcam.list_devices()")
-    run([python, "-c", "import zorvekcam\n"
-                       "for camera in zorvekcam.list_devices():\n"
-                       "    print(camera.name, camera.serial, camera.port, camera.node, camera.index)"])
+    run(
+        [
+            python,
+            "-c",
+            "import zorvekcam\n"
+            "for camera in zorvekcam.list_devices():\n"
+            "    print(camera.name, camera.serial, camera.port, camera.node, camera.index)",
+        ]
+    )
     step("the command: zorvekcam, then zorvekcam --json")
     listed = run(command)
     run(command + ["--json"])

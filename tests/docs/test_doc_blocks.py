@@ -6,6 +6,7 @@ Any other block is type-checked only: it needs a camera, or waits for one; the R
 with `<!-- doc-block: type-checks (why) -->`.
 Blocks fenced as anything but python (sh, the command's output) are not Python and are left alone.
 """
+
 import os
 import re
 import subprocess
@@ -51,7 +52,7 @@ def blocks_of(path):
         if fence.group(2).lower() in ("python", "py", "python3"):
             before = next((lines[i] for i in range(at - 1, -1, -1) if lines[i].strip()), "")
             marker = MARKER.fullmatch(before.strip())
-            found.append(Block(path, at + 1, "\n".join(lines[at + 1:end]) + "\n", marker and marker.group(1)))
+            found.append(Block(path, at + 1, "\n".join(lines[at + 1 : end]) + "\n", marker and marker.group(1)))
         at = end + 1
     return found
 
@@ -91,9 +92,23 @@ def mypy_errors(tmp_path_factory):
         (folder / f"{block.module}.py").write_text(block.code, encoding="utf-8")
     (folder / "mypy.ini").write_text(MYPY_CONFIG)
     checked = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--config-file", "mypy.ini",
-         "--python-executable", sys.executable, *(f"{block.module}.py" for block in BLOCKS)],
-        cwd=folder, capture_output=True, text=True, check=False)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--config-file",
+            "mypy.ini",
+            "--python-executable",
+            sys.executable,
+            *(f"{block.module}.py" for block in BLOCKS),
+        ],
+        cwd=folder,
+        capture_output=True,
+        text=True,
+        check=False,
+    )
     assert checked.returncode in (0, 1), checked.stdout + checked.stderr  # 2: mypy itself failed
     errors = {}
     for line in checked.stdout.splitlines():
@@ -112,8 +127,15 @@ def test_block_type_checks(block, mypy_errors):
 def test_block_runs(block, tmp_path):
     # From an empty folder, so that the installed package is the one imported, not the source tree.
     environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    done = subprocess.run([sys.executable, "-c", block.code], cwd=tmp_path, env=environment, capture_output=True,
-                          text=True, timeout=120, check=False)
+    done = subprocess.run(
+        [sys.executable, "-c", block.code],
+        cwd=tmp_path,
+        env=environment,
+        capture_output=True,
+        text=True,
+        timeout=120,
+        check=False,
+    )
     assert done.returncode == 0, done.stderr
     assert "Traceback" not in done.stderr, done.stderr
 
@@ -144,8 +166,11 @@ def test_the_readme_is_a_front_page():
 def _relative_links():
     for document in DOCUMENTS[1:]:
         text = re.sub(r"```.*?```", "", document.read_text(encoding="utf-8"), flags=re.S)
-        targets = {target.split("#")[0] for target in re.findall(r"\]\(\s*<?([^)\s>]+)", text)
-                   if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", target)}
+        targets = {
+            target.split("#")[0]
+            for target in re.findall(r"\]\(\s*<?([^)\s>]+)", text)
+            if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", target)
+        }
         for target in sorted(targets):
             yield pytest.param(document, target, id=f"{document.name}->{target}")
 

@@ -2,6 +2,7 @@
 setup): the fake cameras listed by the package, by the command's table and JSON, and the watch
 seeing the third camera added and removed. Skipped where umockdev or its Python bindings are missing
 (scripts/setup.sh --test installs them where it can)."""
+
 import json
 import os
 import re
@@ -19,8 +20,9 @@ CAMERAS = [("SN0001", "1-2", "/dev/video0", 0), ("SN0002", "1-3", "/dev/video2",
 def _umockdev_missing():
     if shutil.which("umockdev-wrapper") is None:
         return "umockdev-wrapper is not installed"
-    probe = subprocess.run(["/usr/bin/python3", "-c", "import gi; gi.require_version('UMockdev', '1.0')"],
-                           capture_output=True, check=False)
+    probe = subprocess.run(
+        ["/usr/bin/python3", "-c", "import gi; gi.require_version('UMockdev', '1.0')"], capture_output=True, check=False
+    )
     return "Debian's python3 has no umockdev bindings" if probe.returncode else None
 
 
@@ -30,8 +32,14 @@ def run():
     if missing:
         pytest.skip(missing)
     # A hang guard only: the example itself gives up on a silent watch after 30 s.
-    done = subprocess.run(["bash", str(ROOT / "examples/fake_cameras.sh")], capture_output=True, text=True,
-                          env={**os.environ, "ZORVEKCAM_PYTHON": sys.executable}, timeout=300, check=False)
+    done = subprocess.run(
+        ["bash", str(ROOT / "examples/fake_cameras.sh")],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "ZORVEKCAM_PYTHON": sys.executable},
+        timeout=300,
+        check=False,
+    )
     sections = {}
     for part in ("\n" + done.stdout).split("\n== ")[1:]:
         title, _, body = part.partition("\n")
@@ -42,8 +50,13 @@ def run():
 def test_it_ends_well(run):
     done, sections = run
     assert done.returncode == 0, done.stdout + done.stderr
-    assert list(sections) == ["two fake cameras of the model plugged in", "the package", "the command",
-                              "zorvekcam --watch, while a third camera is plugged in and unplugged", "done"]
+    assert list(sections) == [
+        "two fake cameras of the model plugged in",
+        "the package",
+        "the command",
+        "zorvekcam --watch, while a third camera is plugged in and unplugged",
+        "done",
+    ]
 
 
 @pytest.mark.parametrize("serial, port, node, index", CAMERAS)
@@ -66,12 +79,19 @@ def test_the_table_shows_each_camera_on_one_line(run, serial, port, node, index)
 def test_the_json_lists_exactly_the_cameras(run):
     _, cameras = _table_and_json(run[1]["the command"])
     assert [(c["serial"], c["port"], c["node"], c["index"], c["vid"], c["pid"]) for c in cameras] == [
-        (serial, port, node, index, "2560", "C0D6") for serial, port, node, index in CAMERAS]
+        (serial, port, node, index, "2560", "C0D6") for serial, port, node, index in CAMERAS
+    ]
 
 
 def test_the_watch_sees_the_third_camera_come_and_go(run):
     watch = run[1]["zorvekcam --watch, while a third camera is plugged in and unplugged"]
-    events = [(match.group(1), match.group(2)) for match in re.finditer(r"\b(present|added|removed)\b.*?(/dev/video\d+)",
-                                                                       watch)]
-    assert events == [("present", "/dev/video0"), ("present", "/dev/video2"), ("added", "/dev/video4"),
-                      ("removed", "/dev/video4")], watch
+    events = [
+        (match.group(1), match.group(2))
+        for match in re.finditer(r"\b(present|added|removed)\b.*?(/dev/video\d+)", watch)
+    ]
+    assert events == [
+        ("present", "/dev/video0"),
+        ("present", "/dev/video2"),
+        ("added", "/dev/video4"),
+        ("removed", "/dev/video4"),
+    ], watch

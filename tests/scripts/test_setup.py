@@ -1,8 +1,8 @@
 """scripts/run.sh and what it stands on: the hash of the build's inputs that tells scripts/setup.sh
 whether the package in .venv is up to date, and a run that builds nothing when nothing changed and
 ends by saying how to run the command."""
+
 import json
-import os
 import shutil
 import subprocess
 import sys
@@ -16,7 +16,12 @@ ROOT = Path(__file__).resolve().parents[2]
 @pytest.fixture
 def tree(tmp_path):
     """A copy of the project's files as git knows them, with a hash function over it."""
-    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=ROOT, capture_output=True, check=False)
+    listed = subprocess.run(
+        ["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+        cwd=ROOT,
+        capture_output=True,
+        check=False,
+    )
     if listed.returncode:
         pytest.skip("not a git checkout")
     for name in listed.stdout.decode().split("\0"):
@@ -25,8 +30,13 @@ def tree(tmp_path):
             shutil.copy2(ROOT / name, tmp_path / name)
 
     def inputs_hash():
-        return subprocess.run(["bash", str(tmp_path / "scripts/inputs_hash.sh"), sys.executable], capture_output=True,
-                              text=True, check=True).stdout.strip()
+        return subprocess.run(
+            ["bash", str(tmp_path / "scripts/inputs_hash.sh"), sys.executable],
+            capture_output=True,
+            text=True,
+            check=True,
+        ).stdout.strip()
+
     return tmp_path, inputs_hash
 
 
@@ -73,8 +83,9 @@ def test_what_is_not_built_leaves_the_hash(tree, change):
 
 
 def test_setup_refuses_an_unknown_option():
-    done = subprocess.run(["bash", str(ROOT / "scripts/setup.sh"), "--everything"], capture_output=True, text=True,
-                          check=False)
+    done = subprocess.run(
+        ["bash", str(ROOT / "scripts/setup.sh"), "--everything"], capture_output=True, text=True, check=False
+    )
     assert done.returncode == 2 and "usage: scripts/setup.sh" in done.stderr
 
 
@@ -88,18 +99,29 @@ def venv():
 
 def _installed(venv):
     """The modification times of the package as installed, and of the command."""
-    package = Path(subprocess.run([str(venv / "bin/python"), "-c", "import zorvekcam; print(zorvekcam.__file__)"],
-                                  capture_output=True, text=True, check=True, cwd="/").stdout.strip()).parent
+    package = Path(
+        subprocess.run(
+            [str(venv / "bin/python"), "-c", "import zorvekcam; print(zorvekcam.__file__)"],
+            capture_output=True,
+            text=True,
+            check=True,
+            cwd="/",
+        ).stdout.strip()
+    ).parent
     files = [*package.rglob("*"), venv / "bin/zorvekcam", venv / "zorvek-inputs"]
     return {str(path): path.stat().st_mtime_ns for path in files if path.is_file() and "__pycache__" not in path.parts}
 
 
 def test_run_lists_as_json_and_says_how_to_run_the_command(venv):
     # The first run may build, where the sources changed since .venv was set up; the second must not.
-    first = subprocess.run(["bash", str(ROOT / "scripts/run.sh"), "--json"], capture_output=True, text=True, check=False)
+    first = subprocess.run(
+        ["bash", str(ROOT / "scripts/run.sh"), "--json"], capture_output=True, text=True, check=False
+    )
     assert first.returncode == 0, first.stderr
     installed = _installed(venv)
-    again = subprocess.run(["bash", str(ROOT / "scripts/run.sh"), "--json"], capture_output=True, text=True, check=False)
+    again = subprocess.run(
+        ["bash", str(ROOT / "scripts/run.sh"), "--json"], capture_output=True, text=True, check=False
+    )
     assert again.returncode == 0, again.stderr
     assert _installed(venv) == installed, "run.sh installed the package again although nothing changed"
     assert isinstance(json.loads(again.stdout), list)  # the closing words went to standard error
