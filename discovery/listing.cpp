@@ -110,6 +110,7 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
             camera.index = identity.index;
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
+            camera.node = std::move(identity.node);
             if (byMediaFoundation) paths.push_back(toU16(path));
             listing.cameras.push_back(std::move(camera));
         }, &failure);
