@@ -168,3 +168,23 @@ def test_wines_own_media_foundation_lists_no_camera_and_that_is_no_error(registr
     # A child with no stand-in on its search path, though the stand-in's list is in its environment.
     out = child(code, env={"ZORVEK_MF_STANDIN": script(*MSMF)})
     assert (out.returncode, out.stderr, json.loads(out.stdout)) == (0, "", [3, []])
+
+
+@pytest.mark.parametrize("kind, step, hresult", [
+    ("not_a_dll", "LoadLibraryExW(mf.dll)", 0x800700C1),  # ERROR_BAD_EXE_FORMAT
+    ("no_entry", "GetProcAddress(MFEnumDeviceSources)", 0x8007007F),  # ERROR_PROC_NOT_FOUND
+])
+def test_an_unusable_mf_dll_fails_only_the_msmf_listing(registry, tmp_path, kind, step, hresult):
+    registry(*DEVICES)
+    if kind == "not_a_dll":
+        (tmp_path / "mf.dll").write_bytes(b"MZ" + bytes(4094))
+    else:  # a DLL of its own, without the entry: python3.dll, renamed
+        (tmp_path / "mf.dll").write_bytes((Path(sys.base_prefix) / "python3.dll").read_bytes())
+    code = ("import json, os, sys\nos.add_dll_directory(sys.argv[1])\nimport zorvekcam\n"
+            "listed = [c.index for c in zorvekcam.list_devices()]\n"
+            "try:\n    zorvekcam.list_devices(zorvekcam.CAP_MSMF)\n    failure = None\n"
+            "except zorvekcam.EnumerationError as error:\n    failure = [error.step, error.hresult]\n"
+            "print(json.dumps([listed, failure]))")
+    out = child(code, str(tmp_path))
+    assert (out.returncode, out.stderr) == (0, "")
+    assert json.loads(out.stdout) == [[1, 2, 3], [step, hresult]]
