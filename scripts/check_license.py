@@ -40,8 +40,11 @@ def faults(path: str) -> list[str]:
         found.append(f"License-Expression is {headers.get_all('License-Expression')}, not [{EXPRESSION!r}]")
     if "LICENSE" not in (headers.get_all("License-File") or []):
         found.append("no License-File: LICENSE")
-    found += [f"a license classifier beside the expression: {classifier}"
-              for classifier in headers.get_all("Classifier") or [] if classifier.startswith("License ::")]
+    found += [
+        f"a license classifier beside the expression: {classifier}"
+        for classifier in headers.get_all("Classifier") or []
+        if classifier.startswith("License ::")
+    ]
     if text is None:
         found.append("no LICENSE file")
     elif text != LICENSE:

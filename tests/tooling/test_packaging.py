@@ -27,9 +27,20 @@ def metadata(tmp_path_factory):
     if importlib.util.find_spec("scikit_build_core") is None:
         pytest.skip("scikit-build-core (the test group) is not installed")
     out = tmp_path_factory.mktemp("metadata")
-    done = subprocess.run([sys.executable, "-c", "import sys; from scikit_build_core.build import "
-                           "prepare_metadata_for_build_wheel as p; print(p(sys.argv[1]))", str(out)],
-                          cwd=ROOT, stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True)
+    done = subprocess.run(
+        [
+            sys.executable,
+            "-c",
+            "import sys; from scikit_build_core.build import "
+            "prepare_metadata_for_build_wheel as p; print(p(sys.argv[1]))",
+            str(out),
+        ],
+        cwd=ROOT,
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     info = out / done.stdout.split()[-1]
     return info, HeaderParser().parsestr((info / "METADATA").read_text())
 
@@ -46,8 +57,11 @@ def test_the_metadata_says_mit_and_carries_the_license_file(metadata):
 def test_the_classifiers_name_every_minor_version_from_the_floor_through_3_15(metadata):
     _, headers = metadata
     floor = re.fullmatch(r">=3\.(\d+)", headers["Requires-Python"])
-    versions = [c.rsplit(" :: ", 1)[1] for c in headers.get_all("Classifier")
-                if re.fullmatch(r"Programming Language :: Python :: 3\.\d+", c)]
+    versions = [
+        c.rsplit(" :: ", 1)[1]
+        for c in headers.get_all("Classifier")
+        if re.fullmatch(r"Programming Language :: Python :: 3\.\d+", c)
+    ]
     assert versions == [f"3.{minor}" for minor in range(int(floor[1]), 16)]
 
 
@@ -63,13 +77,22 @@ FAULTS = {
     "good": (GOOD_METADATA, LICENSE, None),
     "no license file": (GOOD_METADATA, None, "no LICENSE file"),
     "another text": (GOOD_METADATA, b"All rights reserved.\n", "a LICENSE file whose text is not this tree's"),
-    "no expression": (GOOD_METADATA.replace("License-Expression: MIT\n", "License: MIT\n"),
-                      LICENSE, "License-Expression is None"),
+    "no expression": (
+        GOOD_METADATA.replace("License-Expression: MIT\n", "License: MIT\n"),
+        LICENSE,
+        "License-Expression is None",
+    ),
     "another expression": (GOOD_METADATA.replace(": MIT", ": Apache-2.0"), LICENSE, "not ['MIT']"),
-    "no license-file header": (GOOD_METADATA.replace("License-File: LICENSE\n", ""), LICENSE,
-                               "no License-File: LICENSE"),
-    "proprietary classifier": (GOOD_METADATA + "Classifier: License :: Other/Proprietary License\n", LICENSE,
-                               "a license classifier beside the expression: License :: Other/Proprietary License"),
+    "no license-file header": (
+        GOOD_METADATA.replace("License-File: LICENSE\n", ""),
+        LICENSE,
+        "no License-File: LICENSE",
+    ),
+    "proprietary classifier": (
+        GOOD_METADATA + "Classifier: License :: Other/Proprietary License\n",
+        LICENSE,
+        "a license classifier beside the expression: License :: Other/Proprietary License",
+    ),
 }
 
 

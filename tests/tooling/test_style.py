@@ -59,11 +59,15 @@ def joined(parts: list[str]) -> str:
 
 BAD = {
     "python unformatted": ("tool.py", "def f( a,b ):\n    return {'a':a,'b':b}\n", "ruff format"),
-    "python lint": ("tool.py", 'import os\nimport sys\n\n\nprint(sys.argv)\n', "ruff check (lint)"),
+    "python lint": ("tool.py", "import os\nimport sys\n\n\nprint(sys.argv)\n", "ruff check (lint)"),
     "python lint, unused name": ("tool.py", "def f():\n    unused = 1\n    return 2\n", "ruff check (lint)"),
     "c++ unformatted": ("source.cpp", "int   f( int a ){\n  return a+1 ;}\n", "clang-format"),
-    "c++ header over 120 columns": ("source.h", "int f(int first, int second, int third, int fourth, int fifth, "
-                                    "int sixth, int seventh, int eighth, int ninth, int tenth, int eleventh);\n", "clang-format"),
+    "c++ header over 120 columns": (
+        "source.h",
+        "int f(int first, int second, int third, int fourth, int fifth, "
+        "int sixth, int seventh, int eighth, int ninth, int tenth, int eleventh);\n",
+        "clang-format",
+    ),
 }
 
 
@@ -83,14 +87,26 @@ def tree(tmp_path: Path, files: dict[str, str]) -> Path:
 
 def format_sh(root: Path, *arguments: str) -> subprocess.CompletedProcess:
     env = dict(os.environ, ZORVEK_RUFF=RUFF, ZORVEK_CLANG_FORMAT=CLANG_FORMAT)
-    return subprocess.run(["bash", str(root / "scripts" / "format.sh"), *arguments], cwd=root, env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    return subprocess.run(
+        ["bash", str(root / "scripts" / "format.sh"), *arguments],
+        cwd=root,
+        env=env,
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+    )
 
 
 def test_the_check_passes_code_in_the_style_and_what_git_ignores(tmp_path):
-    root = tree(tmp_path, {"source.cpp": GOOD_CPP, "tool.py": GOOD_PY,
-                           "build/generated.cpp": BAD["c++ unformatted"][1],
-                           "build/generated.py": BAD["python lint"][1]})
+    root = tree(
+        tmp_path,
+        {
+            "source.cpp": GOOD_CPP,
+            "tool.py": GOOD_PY,
+            "build/generated.cpp": BAD["c++ unformatted"][1],
+            "build/generated.py": BAD["python lint"][1],
+        },
+    )
     done = format_sh(root, "--check")
     assert done.returncode == 0, done.stdout + done.stderr
     assert "2 Python files" not in done.stdout and "1 Python files" in done.stdout
