@@ -4,6 +4,7 @@ Wine), over devices written into the registry and a stand-in mf.dll of the tests
 the video capture sources each test names, in an order of its own. cv2-enumerate-cameras, installed
 beside the wheel, reads the same stand-in's list: its MSMF list is the independent check of the index.
 Wine's own mf.dll lists no capture source at all."""
+
 import asyncio
 import ctypes
 import json
@@ -24,7 +25,7 @@ if not STANDIN_DIR:
 
 sys.path[:0] = [str(Path(__file__).resolve().parents[1] / "module"), str(Path(__file__).resolve().parent)]
 from scripted import Device, other_path, target_path  # noqa: E402
-from test_windows_python import registry  # noqa: E402,F401  (a fixture, found by name)
+from test_windows_python import plug, unplug  # noqa: E402
 
 import zorvekcam  # noqa: E402
 from zorvekcam import CAP_DSHOW, CAP_MSMF, CAP_V4L2, EnumerationError  # noqa: E402
@@ -51,6 +52,14 @@ def live_sources() -> int:
 
 
 @pytest.fixture
+def registry():
+    """Writes devices into the registry (test_windows_python's plug), and removes them after."""
+    unplug()
+    yield plug
+    unplug()
+
+
+@pytest.fixture
 def standin(monkeypatch):
     """The stand-in mf.dll found before Wine's, listing what the test sets with the returned call."""
     directory = os.add_dll_directory(STANDIN_DIR)
@@ -66,10 +75,18 @@ def standin(monkeypatch):
 
 # DirectShow: Other 0, Cam A 1, Cam B 2, Cam C 3. Media Foundation lists C (in capitals), a virtual
 # camera DirectShow does not list, Other and A, and not B.
-DEVICES = (Device(other_path(0), "Other"), Device(target_path(0), "Cam A"), Device(target_path(1), "Cam B"),
-           Device(target_path(2), "Cam C"))
-MSMF = (("Cam C", link(target_path(2)).upper()), ("Virtual", r"\\?\swd#vcam#0000#" + MEDIA_FOUNDATION_CLASS + r"\global"),
-        ("Other", link(other_path(0))), ("Cam A", link(target_path(0))))
+DEVICES = (
+    Device(other_path(0), "Other"),
+    Device(target_path(0), "Cam A"),
+    Device(target_path(1), "Cam B"),
+    Device(target_path(2), "Cam C"),
+)
+MSMF = (
+    ("Cam C", link(target_path(2)).upper()),
+    ("Virtual", r"\\?\swd#vcam#0000#" + MEDIA_FOUNDATION_CLASS + r"\global"),
+    ("Other", link(other_path(0))),
+    ("Cam A", link(target_path(0))),
+)
 EXPECTED = [("Cam C", 0, CAP_MSMF, target_path(2, "upper")), ("Cam A", 3, CAP_MSMF, target_path(0, "upper"))]
 
 
@@ -120,8 +137,9 @@ def test_nothing_listed_is_an_empty_listing_and_a_failed_enumeration_an_error(re
     assert len(zorvekcam.list_devices()) == 3  # DirectShow's listing is not Media Foundation's
 
 
-@pytest.mark.parametrize("backend, error", [(CAP_V4L2, ValueError), (1234, ValueError), (0, ValueError),
-                                            (True, TypeError)])
+@pytest.mark.parametrize(
+    "backend, error", [(CAP_V4L2, ValueError), (1234, ValueError), (0, ValueError), (True, TypeError)]
+)
 def test_a_backend_windows_lacks_is_refused_and_dshow_is_todays_listing(registry, backend, error):
     registry(*DEVICES)
     with pytest.raises(error, match="backend"):
@@ -130,14 +148,17 @@ def test_a_backend_windows_lacks_is_refused_and_dshow_is_todays_listing(registry
 
 
 def child(code: str, *args: str, env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True, timeout=120,
-                          env=os.environ | (env or {}))
+    return subprocess.run(
+        [sys.executable, "-c", code, *args], capture_output=True, text=True, timeout=120, env=os.environ | (env or {})
+    )
 
 
 # The command in a child Python that finds the stand-in first, as an application with mf.dll
 # beside it would.
-COMMAND = ("import os, runpy, sys\nos.add_dll_directory(sys.argv[1])\nsys.argv = ['zorvekcam', *sys.argv[2:]]\n"
-           "runpy.run_module('zorvekcam', run_name='__main__', alter_sys=True)")
+COMMAND = (
+    "import os, runpy, sys\nos.add_dll_directory(sys.argv[1])\nsys.argv = ['zorvekcam', *sys.argv[2:]]\n"
+    "runpy.run_module('zorvekcam', run_name='__main__', alter_sys=True)"
+)
 
 
 def test_the_command_lists_by_media_foundations_index_and_refuses_v4l2(registry):
@@ -149,7 +170,9 @@ def test_the_command_lists_by_media_foundations_index_and_refuses_v4l2(registry)
     table = child(COMMAND, STANDIN_DIR, "--backend", "msmf", env=env)
     assert table.returncode == 0
     assert [line.split()[:4] for line in table.stdout.splitlines()[1:]] == [
-        ["Cam", "C", "2560", "C0D6"], ["Cam", "A", "2560", "C0D6"]]
+        ["Cam", "C", "2560", "C0D6"],
+        ["Cam", "A", "2560", "C0D6"],
+    ]
     dshow = child(COMMAND, STANDIN_DIR, "--backend", "dshow", "--json", env=env)
     assert [(c["name"], c["index"]) for c in json.loads(dshow.stdout)] == [("Cam A", 1), ("Cam B", 2), ("Cam C", 3)]
     refused = child(COMMAND, STANDIN_DIR, "--backend", "v4l2", env=env)
@@ -163,28 +186,35 @@ def test_the_command_lists_by_media_foundations_index_and_refuses_v4l2(registry)
 
 def test_wines_own_media_foundation_lists_no_camera_and_that_is_no_error(registry):
     registry(*DEVICES)
-    code = ("import json, zorvekcam\nprint(json.dumps([len(zorvekcam.list_devices()), "
-            "[c.index for c in zorvekcam.list_devices(zorvekcam.CAP_MSMF)]]))")
+    code = (
+        "import json, zorvekcam\nprint(json.dumps([len(zorvekcam.list_devices()), "
+        "[c.index for c in zorvekcam.list_devices(zorvekcam.CAP_MSMF)]]))"
+    )
     # A child with no stand-in on its search path, though the stand-in's list is in its environment.
     out = child(code, env={"ZORVEK_MF_STANDIN": script(*MSMF)})
     assert (out.returncode, out.stderr, json.loads(out.stdout)) == (0, "", [3, []])
 
 
-@pytest.mark.parametrize("kind, step, hresult", [
-    ("not_a_dll", "LoadLibraryExW(mf.dll)", 0x800700C1),  # ERROR_BAD_EXE_FORMAT
-    ("no_entry", "GetProcAddress(MFEnumDeviceSources)", 0x8007007F),  # ERROR_PROC_NOT_FOUND
-])
+@pytest.mark.parametrize(
+    "kind, step, hresult",
+    [
+        ("not_a_dll", "LoadLibraryExW(mf.dll)", 0x800700C1),  # ERROR_BAD_EXE_FORMAT
+        ("no_entry", "GetProcAddress(MFEnumDeviceSources)", 0x8007007F),  # ERROR_PROC_NOT_FOUND
+    ],
+)
 def test_an_unusable_mf_dll_fails_only_the_msmf_listing(registry, tmp_path, kind, step, hresult):
     registry(*DEVICES)
     if kind == "not_a_dll":
         (tmp_path / "mf.dll").write_bytes(b"MZ" + bytes(4094))
     else:  # a DLL of its own, without the entry: python3.dll, renamed
         (tmp_path / "mf.dll").write_bytes((Path(sys.base_prefix) / "python3.dll").read_bytes())
-    code = ("import json, os, sys\nos.add_dll_directory(sys.argv[1])\nimport zorvekcam\n"
-            "listed = [c.index for c in zorvekcam.list_devices()]\n"
-            "try:\n    zorvekcam.list_devices(zorvekcam.CAP_MSMF)\n    failure = None\n"
-            "except zorvekcam.EnumerationError as error:\n    failure = [error.step, error.hresult]\n"
-            "print(json.dumps([listed, failure]))")
+    code = (
+        "import json, os, sys\nos.add_dll_directory(sys.argv[1])\nimport zorvekcam\n"
+        "listed = [c.index for c in zorvekcam.list_devices()]\n"
+        "try:\n    zorvekcam.list_devices(zorvekcam.CAP_MSMF)\n    failure = None\n"
+        "except zorvekcam.EnumerationError as error:\n    failure = [error.step, error.hresult]\n"
+        "print(json.dumps([listed, failure]))"
+    )
     out = child(code, str(tmp_path))
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [[1, 2, 3], [step, hresult]]

@@ -1,6 +1,7 @@
 """Which OpenCV backend's index a listing gives, over scripted devices on Linux: the platform's own
 (CAP_V4L2) or none given is today's listing; Media Foundation's and DirectShow's are Windows's, refused
 here before any walk."""
+
 import asyncio
 import subprocess
 
@@ -31,16 +32,19 @@ def test_the_platforms_own_backend_is_todays_listing(scripted_devices, backend):
     assert scripted_devices.walks() == 3
 
 
-@pytest.mark.parametrize("backend, error", [
-    (CAP_MSMF, ValueError),
-    (CAP_DSHOW, ValueError),
-    (0, ValueError),  # the core's own word for the platform's numbering is no OpenCV backend
-    (1234, ValueError),
-    (-1, ValueError),
-    (True, TypeError),  # an int to Python, and 1 is no backend either
-    ("msmf", TypeError),
-    (200.0, TypeError),
-])
+@pytest.mark.parametrize(
+    "backend, error",
+    [
+        (CAP_MSMF, ValueError),
+        (CAP_DSHOW, ValueError),
+        (0, ValueError),  # the core's own word for the platform's numbering is no OpenCV backend
+        (1234, ValueError),
+        (-1, ValueError),
+        (True, TypeError),  # an int to Python, and 1 is no backend either
+        ("msmf", TypeError),
+        (200.0, TypeError),
+    ],
+)
 def test_a_backend_this_platform_lacks_is_refused_before_any_walk(scripted_devices, backend, error):
     scripted_devices.attach(*DEVICES)
     with pytest.raises(error, match="backend"):
@@ -61,8 +65,13 @@ def test_the_core_refuses_every_numbering_but_the_platforms_own_here(scripted_de
 
 
 def command(*args):
-    return subprocess.run(child_command(list(DEVICES), "-m", "zorvekcam", *args), capture_output=True, text=True,
-                          env=child_env(), timeout=60)
+    return subprocess.run(
+        child_command(list(DEVICES), "-m", "zorvekcam", *args),
+        capture_output=True,
+        text=True,
+        env=child_env(),
+        timeout=60,
+    )
 
 
 @pytest.mark.parametrize("name", ["msmf", "dshow"])

@@ -63,7 +63,9 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetItem(REFGUID k, PROPVARIANT* v) override { return store_->GetItem(k, v); }
-    HRESULT STDMETHODCALLTYPE GetItemType(REFGUID k, MF_ATTRIBUTE_TYPE* t) override { return store_->GetItemType(k, t); }
+    HRESULT STDMETHODCALLTYPE GetItemType(REFGUID k, MF_ATTRIBUTE_TYPE* t) override {
+        return store_->GetItemType(k, t);
+    }
     HRESULT STDMETHODCALLTYPE CompareItem(REFGUID k, REFPROPVARIANT v, WINBOOL* r) override {
         return store_->CompareItem(k, v, r);
     }
@@ -88,7 +90,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetAllocatedBlob(REFGUID k, UINT8** b, UINT32* n) override {
         return store_->GetAllocatedBlob(k, b, n);
     }
-    HRESULT STDMETHODCALLTYPE GetUnknown(REFGUID k, REFIID riid, LPVOID* v) override { return store_->GetUnknown(k, riid, v); }
+    HRESULT STDMETHODCALLTYPE GetUnknown(REFGUID k, REFIID riid, LPVOID* v) override {
+        return store_->GetUnknown(k, riid, v);
+    }
     HRESULT STDMETHODCALLTYPE SetItem(REFGUID k, REFPROPVARIANT v) override { return store_->SetItem(k, v); }
     HRESULT STDMETHODCALLTYPE DeleteItem(REFGUID k) override { return store_->DeleteItem(k); }
     HRESULT STDMETHODCALLTYPE DeleteAllItems() override { return store_->DeleteAllItems(); }
@@ -97,7 +101,9 @@ public:
     HRESULT STDMETHODCALLTYPE SetDouble(REFGUID k, double v) override { return store_->SetDouble(k, v); }
     HRESULT STDMETHODCALLTYPE SetGUID(REFGUID k, REFGUID v) override { return store_->SetGUID(k, v); }
     HRESULT STDMETHODCALLTYPE SetString(REFGUID k, LPCWSTR v) override { return store_->SetString(k, v); }
-    HRESULT STDMETHODCALLTYPE SetBlob(REFGUID k, const UINT8* b, UINT32 size) override { return store_->SetBlob(k, b, size); }
+    HRESULT STDMETHODCALLTYPE SetBlob(REFGUID k, const UINT8* b, UINT32 size) override {
+        return store_->SetBlob(k, b, size);
+    }
     HRESULT STDMETHODCALLTYPE SetUnknown(REFGUID k, IUnknown* v) override { return store_->SetUnknown(k, v); }
     HRESULT STDMETHODCALLTYPE LockStore() override { return store_->LockStore(); }
     HRESULT STDMETHODCALLTYPE UnlockStore() override { return store_->UnlockStore(); }
@@ -134,7 +140,8 @@ HRESULT makeSource(const std::wstring& name, const std::wstring& link, IMFActiva
     IMFAttributes* store = nullptr;
     HRESULT hr = MFCreateAttributes(&store, 3);
     if (FAILED(hr)) return hr;
-    if (FAILED(hr = store->SetGUID(kSourceType, kVideoCapture)) || FAILED(hr = store->SetString(kFriendlyName, name.c_str())) ||
+    if (FAILED(hr = store->SetGUID(kSourceType, kVideoCapture)) ||
+        FAILED(hr = store->SetString(kFriendlyName, name.c_str())) ||
         FAILED(hr = store->SetString(kSymbolicLink, link.c_str()))) {
         store->Release();
         return hr;
@@ -145,8 +152,8 @@ HRESULT makeSource(const std::wstring& name, const std::wstring& link, IMFActiva
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** sources,
-                                                                   UINT32* count) {
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** sources, UINT32* count) {
     if (attributes == nullptr || sources == nullptr || count == nullptr) return E_POINTER;
     *sources = nullptr;
     *count = 0;
@@ -169,7 +176,8 @@ extern "C" __declspec(dllexport) HRESULT WINAPI MFEnumDeviceSources(IMFAttribute
         }
         const std::size_t tab = line.find(L'\t');
         IMFActivate* source = nullptr;
-        hr = makeSource(line.substr(0, tab), tab == std::wstring::npos ? std::wstring() : line.substr(tab + 1), &source);
+        hr =
+            makeSource(line.substr(0, tab), tab == std::wstring::npos ? std::wstring() : line.substr(tab + 1), &source);
         if (SUCCEEDED(hr)) made.push_back(source);
     }
     if (SUCCEEDED(hr) && !made.empty()) {
