@@ -1,9 +1,12 @@
 #include "listing.h"
 
+#include <algorithm>
 #include <new>
 
 #include "camera_identity.h"
+#include "interface_path.h"
 #include "match.h"
+#include "media_foundation.h"
 #include "trace.h"
 #include "walk.h"
 
@@ -51,9 +54,32 @@ const char* stepOf(WalkEnd end) {
     return nullptr;
 }
 
+// Gives each camera its position among Media Foundation's sources, found by the device behind both
+// interfaces (`paths`: each camera's DevicePath, whole, as read), and leaves out those it does not
+// list; the rest in Media Foundation's order.
+void indexByMediaFoundation(CameraListing& listing, const std::vector<std::u16string>& paths) {
+    const CaptureLinks sources = mediaFoundationCaptureLinks();
+    if (sources.failedStep != nullptr) {
+        listing.cameras.clear();
+        listing.failedStep = sources.failedStep;
+        listing.result = sources.result;
+        return;
+    }
+    std::vector<CameraEntry> listed;
+    for (std::size_t i = 0; i < listing.cameras.size(); ++i) {
+        const std::optional<std::uint32_t> position = ifpath::positionAmong(paths[i], sources.links);
+        if (!position) continue;
+        listing.cameras[i].index = *position;
+        listed.push_back(std::move(listing.cameras[i]));
+    }
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const CameraEntry& a, const CameraEntry& b) { return a.index < b.index; });
+    listing.cameras = std::move(listed);
+}
+
 }  // namespace
 
-CameraListing listCameras(bool traced) {
+CameraListing listCameras(bool traced, CameraIndexing indexing) {
     CameraListing listing;
     std::optional<TraceIntoText> collecting;
     if (traced) collecting.emplace(listing.trace);
@@ -65,6 +91,8 @@ CameraListing listCameras(bool traced) {
         return listing;
     }
     const DevicePathFilter onlyCandidates(&couldBeTarget);
+    const bool byMediaFoundation = indexing == CameraIndexing::MediaFoundation;
+    std::vector<std::u16string> paths;  // with byMediaFoundation: each camera's DevicePath, whole
     WalkState walk{};
     HRESULT failure = S_OK;
     WalkEnd end = WalkEnd::Completed;
@@ -83,6 +111,7 @@ CameraListing listCameras(bool traced) {
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
             camera.node = std::move(identity.node);
+            if (byMediaFoundation) paths.push_back(toU16(path));
             listing.cameras.push_back(std::move(camera));
         }, &failure);
     } catch (const std::bad_alloc&) {
@@ -100,6 +129,8 @@ CameraListing listCameras(bool traced) {
         listing.cameras.clear();
         listing.failedStep = stepOf(end);
         listing.result = failure;
+        return listing;
     }
+    if (byMediaFoundation) indexByMediaFoundation(listing, paths);
     return listing;
 }

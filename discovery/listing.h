@@ -39,6 +39,15 @@ struct CameraListing {
     std::string trace;  // the walk's trace texts, when asked for
 };
 
+// Which index a listing gives each camera.
+enum class CameraIndexing : std::uint8_t {
+    Platform,  // as CameraEntry::index says: DirectShow's position on Windows, N of /dev/videoN on Linux
+    // Its position in Media Foundation's list of video capture sources (media_foundation.h), the
+    // number OpenCV's MSMF backend opens it by; a camera Media Foundation does not list is left out,
+    // and the cameras come in that list's order. A failure to get the list fails the listing.
+    MediaFoundation,
+};
+
 // Walks the video input devices once, on the calling thread, in whatever COM apartment it has (one
 // is joined, and left again, where it has none). Throws std::bad_alloc only.
-CameraListing listCameras(bool traced);
+CameraListing listCameras(bool traced, CameraIndexing indexing = CameraIndexing::Platform);

@@ -115,6 +115,13 @@ export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
 # The test tool, after the smoke test has run with the wheel alone.
 winrun "$py" -m pip install -q pytest
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
+# Media Foundation's stand-in mf.dll and the peer that reads its list, for test_windows_msmf.py.
+source scripts/windows_msmf.sh
+windows_msmf "$work"
+if [[ -n $msmf_standin_dir ]]; then
+  winrun "$py" -m pip install -q "$(winpath "$msmf_peer_wheel")"
+  export ZORVEK_MF_STANDIN_DIR=$(winpath "$msmf_standin_dir")
+fi
 
 started=$(seconds)
 # From outside the tree, with its rootdir given, so that only the installed package is imported.

@@ -30,8 +30,9 @@ import time
 from collections.abc import Sequence
 from types import FrameType
 
-from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
-from ._devices import _TraceBlock
+from . import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__,
+               list_devices, trace, watch)
+from ._devices import _BACKEND, _BACKENDS, _TraceBlock
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -46,6 +47,8 @@ EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 
 TARGET = "USB 2560:C0D6"
+# --backend's names, as OpenCV's API preferences (cv2.CAP_MSMF, ...) name them.
+BACKENDS = {"msmf": CAP_MSMF, "dshow": CAP_DSHOW, "v4l2": CAP_V4L2}
 EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
           "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
           "devices failed, 4 when the modes of a listed camera could not be read (--modes), 74 when standard output "
@@ -107,6 +110,9 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "(default: %(default)s)")
     parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
                         "device events or not (for a container that the host passes no device events to)")
+    parser.add_argument("--backend", choices=list(BACKENDS), help="the OpenCV backend whose index INDEX gives: "
+                        "msmf (Media Foundation's, Windows; lists only the cameras it has) or dshow on Windows, v4l2 "
+                        "on Linux (default: the platform's own)")
     parser.add_argument("--modes", action="store_true", help="after each camera, the modes it can be opened in "
                         "(format, size, frame rate), asked of the device: this opens each camera")
     parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
@@ -115,15 +121,22 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     args = parser.parse_args(argv)
     if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
         parser.error("--interval must be a number of seconds above 0, at most a day")
+    if args.backend is not None:
+        if BACKENDS[args.backend] not in _BACKENDS:
+            here = ", ".join(name for name, value in BACKENDS.items() if value in _BACKENDS)
+            parser.error(f"--backend {args.backend}: this platform has no such backend (it has: {here})")
+        # A watch's cameras keep the platform's own index.
+        if args.watch and BACKENDS[args.backend] != _BACKEND:
+            parser.error(f"--backend {args.backend} is for a listing: --watch gives the platform's own index")
     if args.modes and args.watch:
         parser.error("--modes lists the modes of the cameras attached now; it does not go with --watch")
     return args
 
 
-def _scan(show_trace: bool) -> list[Camera]:
+def _scan(show_trace: bool, backend: int | None = None) -> list[Camera]:
     with trace() as captured:
         try:
-            return list_devices()
+            return list_devices(backend)
         finally:
             if show_trace:
                 print(captured.text, file=sys.stderr, flush=True)
@@ -183,7 +196,7 @@ def _modes(cameras: Sequence[Camera]) -> list[list[Mode] | None]:
 
 
 def _list(args: argparse.Namespace) -> int:
-    cameras = _scan(args.trace)
+    cameras = _scan(args.trace, BACKENDS.get(args.backend))
     modes = _modes(cameras) if args.modes else []
     if args.json:
         entries: list[dict[str, object]] = [{**c.as_dict()} for c in cameras]

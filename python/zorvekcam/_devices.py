@@ -17,10 +17,28 @@ if TYPE_CHECKING:
     from types import TracebackType
 
 # What OpenCV's VideoCapture(index, backend) takes to open a camera: its API preference constants
-# (cv2.CAP_V4L2, cv2.CAP_DSHOW), so that a camera can be opened without mapping anything.
+# (cv2.CAP_V4L2, cv2.CAP_DSHOW, cv2.CAP_MSMF), so that a camera can be opened without mapping anything.
 CAP_V4L2 = 200
 CAP_DSHOW = 700
+CAP_MSMF = 1400
 _BACKEND = CAP_DSHOW if sys.platform == "win32" else CAP_V4L2
+# The backends a listing can number cameras for: the platform's own, and on Windows Media Foundation's
+# too (the native core's numbering 1400; 0 is the platform's own).
+_BACKENDS = {CAP_DSHOW: 0, CAP_MSMF: CAP_MSMF} if sys.platform == "win32" else {CAP_V4L2: 0}
+
+
+def _native_backend(backend: int | None) -> int:
+    if backend is None:
+        return 0
+    # bool is an int, and True would pass for 1: no backend is a truth value.
+    if not isinstance(backend, int) or isinstance(backend, bool):
+        raise TypeError(f"backend must be an OpenCV API preference (an int) or None, not {type(backend).__name__}")
+    if backend not in _BACKENDS:
+        names = " or ".join(f"{name} ({value})" for name, value in
+                            (("CAP_V4L2", CAP_V4L2), ("CAP_DSHOW", CAP_DSHOW), ("CAP_MSMF", CAP_MSMF))
+                            if value in _BACKENDS)
+        raise ValueError(f"backend {backend} is not one this platform lists cameras for: {names}, or None")
+    return _BACKENDS[backend]
 
 
 class _Record:
@@ -209,9 +227,11 @@ class Camera(_Record):
     """The device node to open it by (/dev/videoN on Linux); None where the platform has none."""
     index: int
     """What OpenCV opens it by with ``backend``: N of /dev/videoN on Linux; on Windows its position
-    among all DirectShow video input devices, every listed device counted, as OpenCV counts them."""
+    among all DirectShow video input devices, every listed device counted, as OpenCV counts them (or,
+    listed with CAP_MSMF, its position among Media Foundation's video capture sources)."""
     backend: int
-    """OpenCV's API preference for it: CAP_V4L2 (200) on Linux, CAP_DSHOW (700) on Windows."""
+    """OpenCV's API preference for it: CAP_V4L2 (200) on Linux, CAP_DSHOW (700) on Windows, CAP_MSMF
+    (1400) where the listing was asked for Media Foundation's index."""
     serial: str | None
     """The USB serial number, where the device reports one (a real one, not one the system made up)."""
     port: str | None
@@ -331,18 +351,26 @@ def trace() -> _TraceBlock:
     return _TraceBlock()
 
 
-def list_devices() -> list[Camera]:
+def list_devices(backend: int | None = None) -> list[Camera]:
     """The target cameras attached right now, in enumeration order: one walk over the devices, with
     the interpreter's lock released while it runs. ``[]`` when none is attached; EnumerationError
-    when the system's enumeration itself failed."""
+    when the system's enumeration itself failed.
+
+    ``backend`` picks the OpenCV backend whose index each camera gets: None (or the platform's own,
+    CAP_V4L2 on Linux, CAP_DSHOW on Windows) today's listing; on Windows CAP_MSMF, the index OpenCV's
+    Media Foundation backend opens it by, its position among Media Foundation's video capture
+    sources, with the cameras in that order and those Media Foundation does not list left out.
+    ValueError for a backend this platform does not have."""
+    native = _native_backend(backend)
     traces = _active.get()
-    entries, text, failure = _core.list_cameras(bool(traces))
+    entries, text, failure = _core.list_cameras(bool(traces), native)
     if text is not None:
         for collected in traces:
             collected._add(text)
     if failure is not None:
         raise EnumerationError(*failure)
-    return [Camera(name, vid, pid, path, node, index, _BACKEND, serial, port, moniker)
+    listed_as = native or _BACKEND
+    return [Camera(name, vid, pid, path, node, index, listed_as, serial, port, moniker)
             for name, vid, pid, path, index, serial, port, node, moniker in entries]
 
 
@@ -351,11 +379,12 @@ def count() -> int:
     return len(list_devices())
 
 
-async def alist_devices() -> list[Camera]:
-    """list_devices() on a worker thread, so that the event loop keeps running meanwhile."""
+async def alist_devices(backend: int | None = None) -> list[Camera]:
+    """list_devices(backend) on a worker thread, so that the event loop keeps running meanwhile."""
     import asyncio
 
-    return await asyncio.to_thread(list_devices)
+    _native_backend(backend)  # a bad backend is refused here, before a thread is asked for
+    return await asyncio.to_thread(list_devices, backend)
 
 
 async def acount() -> int:
