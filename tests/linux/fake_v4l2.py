@@ -239,8 +239,9 @@ def platform_node(number, name="vivid-000-vid-cap", parent="vivid.0"):
 class QueryCap(UMockdev.IoctlBase):
     """Answers VIDIOC_QUERYCAP for every attached node as its driver would (for the nodes of
     `answering`, a QueryCap, when given), and for a node with a mode table its enumerations and its
-    one input; anything else ENOTTY. A hook may run on a node's n-th question (to unplug it);
-    `delay`: seconds before each answer."""
+    one input; anything else ENOTTY. A hook may run on a node's n-th question, hooks[(devnode, n)], or
+    on its n-th question of one request, hooks[(devnode, request, n)] (to unplug it); `delay`: seconds
+    before each answer."""
 
     def __init__(self, answering=None):
         super().__init__()
@@ -258,10 +259,13 @@ class QueryCap(UMockdev.IoctlBase):
     def do_handle_ioctl(self, client):
         try:
             devnode = client.get_devnode()
+            request = client.get_request()
             with self.lock:
                 asked = self.asked[devnode] = self.asked.get(devnode, 0) + 1
+                kinds = self.requests.setdefault(devnode, {})
+                kinds[request] = kinds.get(request, 0) + 1
                 node = self.nodes.get(devnode)
-                hook = self.hooks.get((devnode, asked))
+                hook = self.hooks.get((devnode, asked), self.hooks.get((devnode, request, kinds[request])))
             if self.delay:
                 time.sleep(self.delay)
             if hook is not None:
@@ -270,10 +274,6 @@ class QueryCap(UMockdev.IoctlBase):
             elif node is None:
                 client.complete(-1, errno.ENODEV)
             else:
-                request = client.get_request()
-                with self.lock:
-                    kinds = self.requests.setdefault(devnode, {})
-                    kinds[request] = kinds.get(request, 0) + 1
                 answering = self.ANSWERS.get(request) if request == VIDIOC_QUERYCAP or node.modes is not None else None
                 if answering is None:
                     client.complete(-1, errno.ENOTTY)
@@ -384,7 +384,7 @@ class OpensCounted(QueryCap):
             self.opened[devnode] = self.opened.get(devnode, 0) + 1
 
     def take(self):
-        """The opens and questions per node since the last take. A connection may reach the handler's
+        """The opens and questions per node (in all, and per request) since the last take. A connection may reach the handler's
         thread a moment after the open returned: waits until the count has stood still for 0.2 s."""
         readings = []
         while len(readings) < 4 or len(set(readings[-4:])) > 1:
@@ -392,9 +392,10 @@ class OpensCounted(QueryCap):
                 readings.append(sum(self.opened.values()))
             time.sleep(0.05)
         with self.lock:
-            taken = {"opened": dict(self.opened), "asked": dict(self.asked)}
+            taken = {"opened": dict(self.opened), "asked": dict(self.asked), "requests": dict(self.requests)}
             self.opened.clear()
             self.asked.clear()
+            self.requests.clear()
         return taken
 
 
