@@ -66,9 +66,13 @@ def read_modes(devices, shipped, node):
     return modes, devices.queries.take()
 
 
+def _text(fraction):
+    return f"{fraction.numerator}/{fraction.denominator}"  # as_dict()'s exact "n/d", "30/1" too
+
+
 def _fps(interval):
     numerator, denominator = interval
-    return str(Fraction(denominator, numerator))
+    return _text(Fraction(denominator, numerator))
 
 
 def declared(table):
@@ -87,7 +91,7 @@ def declared(table):
                 span = size.rates
                 rates = {"kind": "continuous" if span.continuous else "stepwise", "min_fps": _fps(span.longest),
                          "max_fps": _fps(span.shortest),
-                         "step_interval": None if span.continuous else str(Fraction(*span.step))}
+                         "step_interval": None if span.continuous else _text(Fraction(*span.step))}
                 modes.append({"format": name, "width": size.width, "height": size.height, "fps": _fps(span.shortest),
                               "sizes": None, "rates": rates})
             else:
