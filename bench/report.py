@@ -398,7 +398,7 @@ def modes_rows(modes):
     """Camera.modes() of one fake camera against linuxpy's and v4l2-ctl's readings of its node, and
     the floor (bench/modes_compare.py)."""
     rows = []
-    for name, result in modes.items():
+    for name, result in modes["umockdev"].items():
         node, once, median, ratio = result["node"], result["once"], result["median"], result["ratio"]
 
         def counts(tool):
@@ -415,6 +415,15 @@ def modes_rows(modes):
                      f"{counts('v4l2-ctl')}", duration(median["v4l2-ctl"]), "", f"modes/v4l2-ctl {ratio['v4l2-ctl']:.3f}", ""))
         rows.append((f"… the floor: as many bare ioctls as `modes()` makes, {counts('floor')}", duration(median["floor"]),
                      "", f"modes/floor {ratio['floor']:.2f}", ""))
+    table = modes["in_process"]
+    once, median, ratio = table["once"], table["median"], table["ratio"]
+    rows.append(("Linux, the discrete camera's table answered in the reading process (a preloaded library, no "
+                 f"umockdev), {table['rounds']} rounds: `Camera.modes()`, {plural(once['modes']['answered'], 'ioctl')}",
+                 duration(median["modes"]), "", f"modes/linuxpy {ratio['linuxpy']:.2f}", ""))
+    rows.append((f"… linuxpy's `frame_types`, {plural(once['linuxpy']['answered'], 'ioctl')}",
+                 duration(median["linuxpy"]), "", "", ""))
+    rows.append((f"… the floor: {plural(once['floor']['answered'], 'bare ioctl')} from Python", duration(median["floor"]),
+                 "", f"modes/floor {ratio['floor']:.2f}", ""))
     return rows
 
 
