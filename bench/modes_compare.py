@@ -30,7 +30,8 @@ from fake_v4l2 import DISCRETE_MODES, RANGE_MODES, UNKNOWN_FOURCC_MODES, camera 
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = ("modes", "linuxpy", "v4l2-ctl", "floor")
-CAMERAS = {"discrete": DISCRETE_MODES, "ranges": RANGE_MODES, "unknown FourCCs": UNKNOWN_FOURCC_MODES}
+CAMERAS = {"discrete modes": DISCRETE_MODES, "ranges of sizes and rates": RANGE_MODES,
+           "unknown FourCCs": UNKNOWN_FOURCC_MODES}
 
 
 class Child:
@@ -100,7 +101,7 @@ def main():
         once, calls = {}, 0
         for tool in TOOLS:  # modes first: its ioctls are the floor's
             bench.queries.take()
-            entries = child.ask(do="once", tool=tool, node=node, calls=calls)
+            entries = child.ask(do="once", tool=tool, node=node, calls=calls)["entries"]
             taken = bench.queries.take()
             once[tool] = {"entries": entries, "opened": taken["opened"], "ioctls": sum(taken["asked"].values())}
             calls = calls or once[tool]["ioctls"]

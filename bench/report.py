@@ -406,9 +406,9 @@ def modes_rows(modes):
         one_open = once["modes"]["opened"] == {node: 1}
         target = verdict(ratio["linuxpy"] if one_open else float("inf"), MODES_OVER_LINUXPY_TARGET,
                          "≤ 0.5 × linuxpy, 1 open")
-        rows.append((f"Linux, one fake camera with {name} modes: `Camera.modes()`, {plural(once['modes']['entries'], 'mode')}, "
+        rows.append((f"Linux, one fake camera with {name}: `Camera.modes()`, {plural(once['modes']['entries'], 'mode')}, "
                      f"{counts('modes')}", duration(median["modes"]), "", f"modes/linuxpy {ratio['linuxpy']:.2f}", target,
-                     f"`modes()`, {name} modes, against linuxpy"))
+                     f"`modes()`, a camera with {name}, against linuxpy"))
         rows.append((f"… linuxpy's `frame_types` (in process), {once['linuxpy']['entries']} frame types, "
                      f"{counts('linuxpy')}", duration(median["linuxpy"]), "", "", ""))
         rows.append((f"… `v4l2-ctl --list-formats-ext` (a process), {plural(once['v4l2-ctl']['entries'], 'size')}, "
