@@ -403,13 +403,16 @@ def modes_rows(modes):
 
         def counts(tool):
             return f"{opens_text(once[tool]['opened'], [node])}, {plural(once[tool]['ioctls'], 'ioctl')}"
+        # Held to the target where linuxpy reads the same modes: it leaves out ranges of sizes and the
+        # formats it does not know, which modes() reads (and pays ioctls for).
         one_open = once["modes"]["opened"] == {node: 1}
+        same = once["modes"]["entries"] == once["linuxpy"]["entries"]
         target = verdict(ratio["linuxpy"] if one_open else float("inf"), MODES_OVER_LINUXPY_TARGET,
-                         "≤ 0.5 × linuxpy, 1 open")
+                         "≤ 0.5 × linuxpy, 1 open") if same else ""
         rows.append((f"Linux, one fake camera with {name}: `Camera.modes()`, {plural(once['modes']['entries'], 'mode')}, "
                      f"{counts('modes')}", duration(median["modes"]), "", f"modes/linuxpy {ratio['linuxpy']:.2f}", target,
                      f"`modes()`, a camera with {name}, against linuxpy"))
-        rows.append((f"… linuxpy's `frame_types` (in process), {once['linuxpy']['entries']} frame types, "
+        rows.append((f"… linuxpy's `frame_types` (in process), {plural(once['linuxpy']['entries'], 'frame type')}, "
                      f"{counts('linuxpy')}", duration(median["linuxpy"]), "", "", ""))
         rows.append((f"… `v4l2-ctl --list-formats-ext` (a process), {plural(once['v4l2-ctl']['entries'], 'size')}, "
                      f"{counts('v4l2-ctl')}", duration(median["v4l2-ctl"]), "", f"modes/v4l2-ctl {ratio['v4l2-ctl']:.3f}", ""))
