@@ -52,11 +52,19 @@ public:
 
     ModeReading run() {
         std::set<std::uint32_t> formats;
+        // A camera's node captures single-planar; a node that captures only multi-planar (which the
+        // listing takes too) refuses that type at once, and is asked for its own.
+        std::uint32_t type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         for (std::uint32_t index = 0; index < modebounds::kEntriesPerLevel && !stopped(); ++index) {
             v4l2_fmtdesc format{};
             format.index = index;
-            format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            format.type = type;
             const int answer = ask(VIDIOC_ENUM_FMT, &format);
+            if (answer == EINVAL && index == 0 && type == V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+                type = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+                --index;  // index 0 again, of the other type
+                continue;
+            }
             if (answer == kOutOfCalls || answer == EINVAL) break;
             if (answer != 0) {
                 fail("VIDIOC_ENUM_FMT", answer);

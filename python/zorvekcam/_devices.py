@@ -159,8 +159,7 @@ def _mode(entry: tuple[str, int, int, int, int, int, int, int, bool, int, int, i
     rate_range = None
     if has_rate and rates:
         step = Fraction(step_numerator, step_denominator) if _SPANS[rates] == "stepwise" else None
-        rate_range = RateRange(_SPANS[rates], Fraction(max_denominator, max_numerator), Fraction(denominator, numerator),
-                               step)
+        rate_range = RateRange(_SPANS[rates], Fraction(max_denominator, max_numerator), fps, step)
     return Mode(format, width, height, fps, size_range, rate_range)
 
 

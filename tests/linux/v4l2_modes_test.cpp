@@ -33,7 +33,9 @@ std::string fourccText(std::uint32_t code) {
     return text;
 }
 
-std::string fraction(const FrameInterval& f) { return std::to_string(f.numerator) + "/" + std::to_string(f.denominator); }
+std::string fraction(const FrameInterval& f) {
+    return std::to_string(f.numerator) + "/" + std::to_string(f.denominator);
+}
 
 // Intervals are kept in lowest terms, as the exact rates they are: 2/60 s is 1/30 s, and repeats it.
 // One line per mode: "MJPG 640x480 1/30", "YUYV 160x120..1280x960 step 16x8 -", "MJPG 640x480 1/60..1/1 step 1/100".
@@ -41,12 +43,15 @@ std::string describe(const CameraMode& mode) {
     std::string text = fourccText(mode.fourcc) + " " + std::to_string(mode.width) + "x" + std::to_string(mode.height);
     if (mode.sizes != ModeSpan::Discrete) {
         text += ".." + std::to_string(mode.maxWidth) + "x" + std::to_string(mode.maxHeight);
-        text += mode.sizes == ModeSpan::Continuous ? " continuous"
-                                                   : " step " + std::to_string(mode.stepWidth) + "x" + std::to_string(mode.stepHeight);
+        text += mode.sizes == ModeSpan::Continuous
+                    ? " continuous"
+                    : " step " + std::to_string(mode.stepWidth) + "x" + std::to_string(mode.stepHeight);
     }
     if (!mode.hasRate) return text + " -";
     text += " " + fraction(mode.interval);
-    if (mode.rates == ModeSpan::Stepwise) text += ".." + fraction(mode.maxInterval) + " step " + fraction(mode.stepInterval);
+    if (mode.rates == ModeSpan::Stepwise) {
+        text += ".." + fraction(mode.maxInterval) + " step " + fraction(mode.stepInterval);
+    }
     if (mode.rates == ModeSpan::Continuous) text += ".." + fraction(mode.maxInterval) + " continuous";
     return text;
 }
@@ -159,8 +164,8 @@ private:
     static constexpr int kDescriptor = 7;
 
     int format(v4l2_fmtdesc& asked) {
-        EXPECT_EQ(asked.type, V4L2_BUF_TYPE_VIDEO_CAPTURE);
         if (onFormat) return onFormat(asked);
+        if (asked.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;  // a single-planar node
         if (asked.index >= formats.size()) return EINVAL;
         asked.pixelformat = formats[asked.index].fourcc;
         return 0;
@@ -206,7 +211,8 @@ ModeReading read(FakeNode& node) { return v4l2::readModes(kNode, node); }
 
 TEST(V4l2Modes, DiscreteSizesAndRatesInTheDevicesOrderOneModePerRateFromOneOpen) {
     FakeNode node;
-    node.formats = {{fourcc("MJPG"), {size(1280, 720, {rate(1, 30), rate(1001, 30000), rate(1, 15)}), size(640, 480, {rate(1, 60)})}},
+    node.formats = {{fourcc("MJPG"),
+                     {size(1280, 720, {rate(1, 30), rate(1001, 30000), rate(1, 15)}), size(640, 480, {rate(1, 60)})}},
                     {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, "");
@@ -227,7 +233,23 @@ TEST(V4l2Modes, ANodeWithoutFormatsHasNoModes) {
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, "");
     EXPECT_TRUE(reading.modes.empty());
+    EXPECT_EQ(node.calls[VIDIOC_ENUM_FMT], 2) << "one question of each capture type";
     EXPECT_EQ(node.closes, 1);
+}
+
+TEST(V4l2Modes, AMultiPlanarNodeIsAskedForItsOwnFormats) {
+    FakeNode node;
+    node.formats = {{fourcc("NV12"), {size(1920, 1080, {rate(1, 30)})}}};
+    std::vector<std::uint32_t> types;
+    node.onFormat = [&](v4l2_fmtdesc& f) {
+        types.push_back(f.type);
+        if (f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE || f.index > 0) return EINVAL;
+        f.pixelformat = fourcc("NV12");
+        return 0;
+    };
+    EXPECT_EQ(describe(read(node)), std::vector<std::string>{"NV12 1920x1080 1/30"});
+    EXPECT_EQ(types, (std::vector<std::uint32_t>{V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE,
+                                                 V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE}));
 }
 
 // Ranges stay ranges, with their bounds and steps; a range of sizes is not asked for rates. A range
@@ -285,7 +307,8 @@ class V4l2ModeFailures : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(V4l2ModeFailures, FailWithTheStepAndErrnoAndCloseTheNode) {
     FakeNode node;
-    node.formats = {{fourcc("MJPG"), {size(640, 480, {rate(1, 30)})}}, {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
+    node.formats = {{fourcc("MJPG"), {size(640, 480, {rate(1, 30)})}},
+                    {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
     GetParam().arrange(node);
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, GetParam().step);
@@ -386,16 +409,19 @@ INSTANTIATE_TEST_SUITE_P(
         JunkCase{"IntervalNumeratorZero", {{fourcc("MJPG"), {size(640, 480, {rate(0, 30), rate(1, 15)})}}},
                  {"MJPG 640x480 1/15"}},
         JunkCase{"RateRangeUpsideDown",
-                 {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 1}, {1, 60}, {1, 1})})}}},
+                 {{fourcc("MJPG"),
+                   {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 1}, {1, 60}, {1, 1})})}}},
                  {"MJPG 640x480 -"}},
         JunkCase{"RateRangeWithDenominatorZero",
-                 {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 0}, {1, 100})})}}},
+                 {{fourcc("MJPG"),
+                   {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 0}, {1, 100})})}}},
                  {"MJPG 640x480 -"}},
         JunkCase{"FourccZero", {{0, {size(640, 480, {rate(1, 30)})}}}, {}},
         JunkCase{"UnknownFourccKept", {{v4l2_fourcc('\x01', 'Z', '\\', '\xff'), {size(64, 48, {rate(1, 9)})}}},
                  {"?Z\\? 64x48 1/9"}},
         JunkCase{"DuplicateFormatsRatesAndSizes",
-                 {{fourcc("MJPG"), {size(640, 480, {rate(1, 30), rate(1, 30), rate(2, 60)}), size(640, 480, {rate(1, 30)})}},
+                 {{fourcc("MJPG"),
+                   {size(640, 480, {rate(1, 30), rate(1, 30), rate(2, 60)}), size(640, 480, {rate(1, 30)})}},
                   {fourcc("MJPG"), {size(320, 240, {rate(1, 30)})}}},
                  {"MJPG 640x480 1/30"}}),
     [](const testing::TestParamInfo<JunkCase>& info) { return std::string(info.param.name); });

@@ -10,7 +10,7 @@ from fractions import Fraction
 
 import pytest
 
-from conftest import OTHER, TARGET_A, TARGET_B, child_env
+from conftest import OTHER, TARGET_A, TARGET_B, child_env, linux_path
 from scripted import CONTINUOUS, STEPWISE, Device, child_command, scripted_mode
 
 import zorvekcam
@@ -212,15 +212,17 @@ def test_json_modes_adds_exact_modes_to_each_camera():
 @pytest.mark.parametrize("as_json", [False, True])
 def test_a_camera_whose_modes_cannot_be_read_is_named_on_stderr_and_the_others_still_listed(as_json):
     broken = Device(TARGET_A, "Cam\x1bA", modes_failure=("VIDIOC_ENUM_FMT /dev/video0", errno.ENODEV))
-    out = run([broken, CAM_B], "--modes", *(["--json"] if as_json else []))
+    empty = Device(linux_path("vid_2560&pid_c0d6", "video6"), "Cam C")  # read, and without a mode
+    out = run([broken, CAM_B, empty], "--modes", *(["--json"] if as_json else []))
     assert out.returncode == 4
     assert out.stderr == (r"zorvekcam: Cam\x1bA (/dev/video0): reading the camera's modes failed: VIDIOC_ENUM_FMT "
                           "/dev/video0: No such device (errno 19)\n")
     if as_json:
-        a, b = json.loads(out.stdout)
-        assert (a["modes"], len(b["modes"])) == (None, 1)
+        a, b, c = json.loads(out.stdout)
+        assert (a["modes"], len(b["modes"]), c["modes"]) == (None, 1, [])
     else:
-        assert [line.split()[0] for line in out.stdout.splitlines()] == ["NAME", r"Cam\x1bA", "Cam", "GREY"]
+        assert [line.split()[:2] for line in out.stdout.splitlines()] == [
+            ["NAME", "VID"], [r"Cam\x1bA", "2560"], ["Cam", "B"], ["GREY", "640x480"], ["Cam", "C"], ["no", "modes"]]
 
 
 def test_modes_go_with_a_listing_not_a_watch():
