@@ -32,7 +32,8 @@ import mode_readers
 import pytest
 from conftest import PATIENCE, SHIPPED_PYTHON
 from fake_v4l2 import (DISCRETE_MODES, ENDLESS, RANGE_MODES, UNKNOWN_FOURCC_MODES, VIDIOC_ENUM_FMT,
-                       VIDIOC_ENUM_FRAMEINTERVALS, VIDIOC_ENUM_FRAMESIZES, Format, Intervals, Size, Sizes, camera)
+                       VIDIOC_ENUM_FRAMEINTERVALS, VIDIOC_ENUM_FRAMESIZES, Format, Intervals, Size, Sizes, camera,
+                       udev_entry)
 
 # Each kind of camera on its own nodes; the first on video0, which GStreamer names its own way.
 CAMERAS = {"discrete": (0, DISCRETE_MODES), "ranges": (2, RANGE_MODES), "unknown FourCCs": (4, UNKNOWN_FOURCC_MODES)}
@@ -76,8 +77,9 @@ def _fps(interval):
 
 
 def declared(table):
-    """The modes (as as_dict() gives them) of the fake's own table, exact: one per discrete rate, a
-    range of sizes without rates (V4L2 gives intervals per size), a range of intervals as one."""
+    """The modes (as as_dict() gives them) of the fake's own table, exact: one per discrete rate (one
+    without a rate for a size with none), a range of sizes without rates (V4L2 gives intervals per
+    size), a range of intervals as one."""
     modes = []
     for fmt in table:
         name = mode_readers.escaped(fmt.fourcc)
@@ -94,9 +96,10 @@ def declared(table):
                          "step_interval": None if span.continuous else _text(Fraction(*span.step))}
                 modes.append({"format": name, "width": size.width, "height": size.height, "fps": _fps(span.shortest),
                               "sizes": None, "rates": rates})
-            else:
-                modes += [{"format": name, "width": size.width, "height": size.height, "fps": _fps(interval),
-                           "sizes": None, "rates": None} for interval in size.rates]
+            else:  # a size that tells no rate is one mode without one
+                modes += [{"format": name, "width": size.width, "height": size.height,
+                           "fps": None if interval is None else _fps(interval), "sizes": None, "rates": None}
+                          for interval in size.rates or (None,)]
     return modes
 
 
@@ -115,6 +118,19 @@ def test_modes_are_read_with_one_open_of_the_capture_node_and_exact_rates(device
     assert devices.queries.take()["opened"] == {}
     # Exact where v4l2-ctl rounds: 1001/30000 s a frame is 30000/1001 fps, not 29.97.
     assert modes == declared(CAMERAS[kind][1])
+
+
+def test_a_listing_that_udevs_entries_answer_opens_nothing_and_modes_the_capture_node_once(devices, udev_database,
+                                                                                          shipped):
+    cam = devices.plug(camera("1-1", 0, modes=DISCRETE_MODES))
+    udev_entry(cam.nodes[0], ":capture:")
+    udev_entry(cam.nodes[1], ":")
+    devices.queries.take()
+    assert [node for node, _ in shipped.list()] == ["/dev/video0"]
+    assert devices.queries.take()["opened"] == {}
+    modes, _ = shipped.ask("modes('/dev/video0')")
+    assert devices.queries.take()["opened"] == {"/dev/video0": 1}
+    assert modes == declared(DISCRETE_MODES)
 
 
 @needs("v4l2-ctl")
@@ -232,3 +248,37 @@ def test_a_node_that_goes_away_halfway_raises_camera_error_with_enodev(devices, 
     assert failure["errno"] == errno.ENODEV and failure["strerror"] == "No such device"
     assert failure["step"] == f"{NAMES[request]} {node}"
     assert taken["opened"] == {node: 1} and taken["requests"][node][request] == nth
+
+
+# Entries no real camera gives, each beside a sound one that must come through: a size of 0 or past
+# any real one, a range with a step of 0 or upside down, an interval with a denominator or numerator
+# of 0, an entry twice.
+SOUND = Size(640, 480, ((1, 30),))
+HOSTILE = {
+    "zero size": (Size(0, 480), SOUND),
+    "absurd size": (Size(1 << 31, 1 << 31), SOUND),
+    "interval over 0": (Size(640, 480, ((1, 0), (1, 30))),),
+    "interval of 0": (Size(640, 480, ((0, 30), (1, 30))),),
+    "duplicates": (SOUND, SOUND),
+}
+HOSTILE_RANGES = {  # the range, and what is left of its format
+    "stepwise step of 0": (Sizes(160, 120, 1280, 960, 0, 0), ()),
+    "range upside down": (Sizes(1280, 960, 160, 120, 16, 8), ()),
+    "range of intervals over 0": (Size(640, 480, Intervals((1, 0), (1, 1), continuous=True)), (Size(640, 480, ()),)),
+}
+
+
+@pytest.mark.parametrize("case", [*HOSTILE, *HOSTILE_RANGES])
+def test_entries_no_camera_gives_are_left_out_and_the_sound_ones_kept(devices, shipped, case):
+    # A range is the only entry of its level: its format comes with a sound second format.
+    sound = (Format(b"MJPG", "Motion-JPEG", (SOUND,)),)
+    if case in HOSTILE:
+        table = (Format(b"MJPG", "Motion-JPEG", HOSTILE[case]),)
+    else:
+        hostile, left = HOSTILE_RANGES[case]
+        table = (Format(b"YUYV", "YUYV 4:2:2", (hostile,)), *sound)
+        sound = (Format(b"YUYV", "YUYV 4:2:2", left), *sound)
+    node = plugged(devices, (0, table))
+    modes, taken = read_modes(devices, shipped, node)
+    assert taken["opened"] == {node: 1}
+    assert modes == declared(sound)
