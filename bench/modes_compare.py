@@ -114,8 +114,9 @@ def main():
         bench.unplug(device)
     child.close()
     for name, result in results.items():
-        print(f"{name}: " + ", ".join(f"{tool} {result['median'][tool] * 1e3:.3f} ms ({result['once'][tool]['opened']}, "
-                                      f"{result['once'][tool]['ioctls']} ioctls)" for tool in TOOLS)
+        once = result["once"]
+        print(f"{name}: " + ", ".join(f"{tool} {result['median'][tool] * 1e3:.3f} ms ({once[tool]['opened']}, "
+                                      f"{once[tool]['ioctls']} ioctls)" for tool in TOOLS)
               + "; modes/linuxpy {:.2f}, modes/v4l2-ctl {:.3f}, modes/floor {:.2f}".format(
                   *(result["ratio"][tool] for tool in TOOLS[1:])))
     print(f"modes_compare: the discrete table answered in process: {args.rounds} rounds", file=sys.stderr)

@@ -409,24 +409,27 @@ def modes_rows(modes):
         same = once["modes"]["entries"] == once["linuxpy"]["entries"]
         target = verdict(ratio["linuxpy"] if one_open else float("inf"), MODES_OVER_LINUXPY_TARGET,
                          "≤ 0.5 × linuxpy, 1 open") if same else ""
-        rows.append((f"Linux, one fake camera with {name}: `Camera.modes()`, {plural(once['modes']['entries'], 'mode')}, "
-                     f"{counts('modes')}", duration(median["modes"]), "", f"modes/linuxpy {ratio['linuxpy']:.2f}", target,
+        rows.append((f"Linux, one fake camera with {name}: `Camera.modes()`, "
+                     f"{plural(once['modes']['entries'], 'mode')}, {counts('modes')}", duration(median["modes"]), "",
+                     f"modes/linuxpy {ratio['linuxpy']:.2f}", target,
                      f"`modes()`, a camera with {name}, against linuxpy"))
         rows.append((f"… linuxpy's `frame_types` (in process), {plural(once['linuxpy']['entries'], 'frame type')}, "
                      f"{counts('linuxpy')}", duration(median["linuxpy"]), "", "", ""))
         rows.append((f"… `v4l2-ctl --list-formats-ext` (a process), {plural(once['v4l2-ctl']['entries'], 'size')}, "
-                     f"{counts('v4l2-ctl')}", duration(median["v4l2-ctl"]), "", f"modes/v4l2-ctl {ratio['v4l2-ctl']:.3f}", ""))
-        rows.append((f"… the floor: as many bare ioctls as `modes()` makes, {counts('floor')}", duration(median["floor"]),
-                     "", f"modes/floor {ratio['floor']:.2f}", ""))
+                     f"{counts('v4l2-ctl')}", duration(median["v4l2-ctl"]), "",
+                     f"modes/v4l2-ctl {ratio['v4l2-ctl']:.3f}", ""))
+        rows.append((f"… the floor: as many bare ioctls as `modes()` makes, {counts('floor')}",
+                     duration(median["floor"]), "", f"modes/floor {ratio['floor']:.2f}", ""))
     table = modes["in_process"]
     once, median, ratio = table["once"], table["median"], table["ratio"]
     rows.append(("Linux, the discrete camera's table answered in the reading process (a preloaded library, no "
-                 f"umockdev), {table['rounds']} rounds: `Camera.modes()`, {plural(once['modes']['answered'], 'ioctl')}",
-                 duration(median["modes"]), "", f"modes/linuxpy {ratio['linuxpy']:.2f}", ""))
+                 f"umockdev), {table['rounds']} rounds: `Camera.modes()`, "
+                 f"{plural(once['modes']['answered'], 'ioctl')}", duration(median["modes"]), "",
+                 f"modes/linuxpy {ratio['linuxpy']:.2f}", ""))
     rows.append((f"… linuxpy's `frame_types`, {plural(once['linuxpy']['answered'], 'ioctl')}",
                  duration(median["linuxpy"]), "", "", ""))
-    rows.append((f"… the floor: {plural(once['floor']['answered'], 'bare ioctl')} from Python", duration(median["floor"]),
-                 "", f"modes/floor {ratio['floor']:.2f}", ""))
+    rows.append((f"… the floor: {plural(once['floor']['answered'], 'bare ioctl')} from Python",
+                 duration(median["floor"]), "", f"modes/floor {ratio['floor']:.2f}", ""))
     return rows
 
 

@@ -175,8 +175,8 @@ def camera(port, first, modes=None, **options):
     """A UVC camera (the target model unless `options` say otherwise): capture node `first`, then
     its metadata node. With `modes`, the capture node's mode table, the metadata node answers its
     enumerations with no video format, as uvcvideo's does."""
-    return usb_camera(port, [capture_node(first, modes=modes), metadata_node(first + 1, modes=None if modes is None else ())],
-                      **options)
+    metadata = metadata_node(first + 1, modes=None if modes is None else ())
+    return usb_camera(port, [capture_node(first, modes=modes), metadata], **options)
 
 
 @dataclass
@@ -384,8 +384,9 @@ class OpensCounted(QueryCap):
             self.opened[devnode] = self.opened.get(devnode, 0) + 1
 
     def take(self):
-        """The opens and questions per node (in all, and per request) since the last take. A connection may reach the handler's
-        thread a moment after the open returned: waits until the count has stood still for 0.2 s."""
+        """The opens and questions per node (in all, and per request) since the last take. A connection
+        may reach the handler's thread a moment after the open returned: waits until the count has stood
+        still for 0.2 s."""
         readings = []
         while len(readings) < 4 or len(set(readings[-4:])) > 1:
             with self.lock:
