@@ -37,7 +37,8 @@ from fake_v4l2 import (DISCRETE_MODES, ENDLESS, RANGE_MODES, UNKNOWN_FOURCC_MODE
 
 # Each kind of camera on its own nodes; the first on video0, which GStreamer names its own way.
 CAMERAS = {"discrete": (0, DISCRETE_MODES), "ranges": (2, RANGE_MODES), "unknown FourCCs": (4, UNKNOWN_FOURCC_MODES)}
-# The bounds of one reading (README, "Modes"): entries per level and device calls.
+# The bounds of one reading (docs/opening.md, "Whatever the device answers"): entries per level and
+# device calls.
 PER_LEVEL, CALLS = 256, 4096
 
 
