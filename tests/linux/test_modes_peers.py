@@ -20,7 +20,8 @@ to what it can express:
 
 Hostile nodes: one that never ends an enumeration, at each level, and one that goes away (ENODEV)
 halfway through each enumeration: modes() comes back (the child's answer within PATIENCE) with a
-bounded list, or raises CameraError.
+bounded list, or raises CameraError; entries no camera gives are left out and the sound ones beside
+them kept. (GStreamer's device monitor itself never ends on a node that never ends its formats.)
 """
 import errno
 import shutil
