@@ -5,11 +5,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <numeric>
 #include <set>
+#include <tuple>
 
 #include "utf16.h"
 
@@ -37,6 +37,17 @@ bool notLonger(const v4l2_fract& a, const v4l2_fract& b) {
 bool sameInterval(const v4l2_fract& a, const v4l2_fract& b) {
     return std::uint64_t{a.numerator} * b.denominator == std::uint64_t{b.numerator} * a.denominator;
 }
+
+// Every field of a mode, for finding one met before.
+auto fields(const CameraMode& m) {
+    return std::tie(m.fourcc, m.sizes, m.width, m.height, m.maxWidth, m.maxHeight, m.stepWidth, m.stepHeight, m.hasRate,
+                    m.rates, m.interval.numerator, m.interval.denominator, m.maxInterval.numerator,
+                    m.maxInterval.denominator, m.stepInterval.numerator, m.stepInterval.denominator);
+}
+
+struct ByFields {
+    bool operator()(const CameraMode& a, const CameraMode& b) const { return fields(a) < fields(b); }
+};
 
 // In lowest terms: 2/60 s is the rate 1/30 s is, and the same mode.
 FrameInterval interval(const v4l2_fract& fraction) {
@@ -102,12 +113,7 @@ private:
     }
 
     void add(const CameraMode& mode) {
-        const std::array<std::uint32_t, 16> key{
-            mode.fourcc, static_cast<std::uint32_t>(mode.sizes), mode.width, mode.height, mode.maxWidth,
-            mode.maxHeight, mode.stepWidth, mode.stepHeight, mode.hasRate, static_cast<std::uint32_t>(mode.rates),
-            mode.interval.numerator, mode.interval.denominator, mode.maxInterval.numerator,
-            mode.maxInterval.denominator, mode.stepInterval.numerator, mode.stepInterval.denominator};
-        if (!seen_.insert(key).second) return;
+        if (!seen_.insert(mode).second) return;
         result_.modes.push_back(mode);
         if (result_.modes.size() >= modebounds::kModes) full_ = true;
     }
@@ -220,7 +226,7 @@ private:
     std::uint32_t callsLeft_ = modebounds::kDeviceCalls;
     bool outOfCalls_ = false;
     bool full_ = false;
-    std::set<std::array<std::uint32_t, 16>> seen_;
+    std::set<CameraMode, ByFields> seen_;
     ModeReading result_;
 };
 

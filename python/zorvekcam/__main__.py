@@ -30,12 +30,12 @@ import time
 from collections.abc import Sequence
 from types import FrameType
 
+from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
+from ._devices import _TraceBlock
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from fractions import Fraction
-
-from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
-from ._devices import _TraceBlock
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
