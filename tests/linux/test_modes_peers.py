@@ -24,6 +24,7 @@ bounded list, or raises CameraError; entries no camera gives are left out and th
 them kept. (GStreamer's device monitor itself never ends on a node that never ends its formats.)
 """
 import errno
+import json
 import shutil
 import subprocess
 import tempfile
@@ -133,6 +134,20 @@ def test_a_listing_that_udevs_entries_answer_opens_nothing_and_modes_the_capture
     modes, _ = shipped.ask("modes('/dev/video0')")
     assert devices.queries.take()["opened"] == {"/dev/video0": 1}
     assert modes == declared(DISCRETE_MODES)
+
+
+def test_the_commands_json_modes_are_each_cameras_own_and_its_table_shows_ranges_as_ranges(devices):
+    for kind in CAMERAS:
+        plugged(devices, kind)
+    run = [SHIPPED_PYTHON, "-m", "zorvekcam", "--modes"]
+    out = subprocess.run([*run, "--json"], capture_output=True, text=True, timeout=PATIENCE)
+    assert (out.returncode, out.stderr) == (0, "")
+    assert {camera["node"]: camera["modes"] for camera in json.loads(out.stdout)} == {
+        f"/dev/video{first}": declared(table) for first, table in CAMERAS.values()}
+    out = subprocess.run(run, capture_output=True, text=True, timeout=PATIENCE)
+    assert (out.returncode, out.stderr) == (0, "")
+    for shown in ("160x120 - 1280x960", "16x16 - 4096x2160", "30000/1001", "Z\\x01\\x7fQ"):
+        assert shown in out.stdout
 
 
 @needs("v4l2-ctl")
