@@ -22,6 +22,7 @@ Hostile nodes: one that never ends an enumeration, at each level, and one that g
 halfway through each enumeration: modes() comes back (the child's answer within PATIENCE) with a
 bounded list, or raises CameraError; entries no camera gives are left out and the sound ones beside
 them kept. (GStreamer's device monitor itself never ends on a node that never ends its formats.)
+And zorvekcam --modes over the same cameras: its JSON holds each camera's exact modes.
 """
 import errno
 import json
