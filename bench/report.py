@@ -151,7 +151,6 @@ def sysfs_rows(sysfs):
     rounds = []
     for round_ in sysfs["rounds"]:
         native = google_medians(round_["native"])
-        paired = native["scanOverFloor"][1]
         times = {name: seconds for name, (seconds, _) in native.items()}
         times.update(paired_times(native))
         rounds.append(times)
@@ -346,7 +345,7 @@ def lifecycle_rows(lifecycle):
         repeated = over("zorvekcam")
         limit = REPEATED_OVER_PYUDEV_TARGET if at["cameras"] > 1 else 1
         held = verdict(repeated, limit, f"≤ {limit} × pyudev") if at["cameras"] > 1 else \
-            (f"< 1 × pyudev: met" if repeated < 1 else f"< 1 × pyudev: missed by {100 * (repeated - 1):.0f}%")
+            ("< 1 × pyudev: met" if repeated < 1 else f"< 1 × pyudev: missed by {100 * (repeated - 1):.0f}%")
         row(f"… `list_devices()` repeated, nothing changed: {opens_text(opened['repeated'])}", "zorvekcam",
             f"{repeated:.2f} × pyudev", held, f"a repeated listing against pyudev's, {cameras}")
         count = sum(opened["repeated"].values())
@@ -363,7 +362,7 @@ def lifecycle_rows(lifecycle):
         row("… every node opened and asked VIDIOC_QUERYCAP, nothing else (no listing)", "asks",
             f"{over('asks'):.2f} × pyudev")
         walked = opened["watch_walk"] == {node: 1 for node in at["hotplugged_nodes"]}
-        rows.append((f"… a watch's walk after one more camera was plugged in", "", "",
+        rows.append(("… a watch's walk after one more camera was plugged in", "", "",
                      opens_text(opened["watch_walk"], at["hotplugged_nodes"]),
                      f"only the new camera's nodes: {'met' if walked else 'missed'}",
                      f"opens of a watch's walk after a hotplug, {cameras}"))

@@ -10,6 +10,6 @@ cd "$(dirname "$0")/.."
   "$1" -c 'import sys; print(sys.version)'
   find . \( -path ./.git -o -path ./.venv -o -path ./build -o -path ./dist -o -path ./tests -o -path ./docs \
     -o -path ./bench -o -path ./examples -o -path ./fuzz -o -path ./scripts -o -path ./.ci \
-    -o -name __pycache__ -o -name '*.egg-info' -o -name .pytest_cache -o -name .mypy_cache \) -prune \
+    -o -name __pycache__ -o -name '*.egg-info' -o -name .pytest_cache -o -name .mypy_cache -o -name .ruff_cache \) -prune \
     -o -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum
 } | sha256sum | cut -d' ' -f1

@@ -13,7 +13,8 @@
 #    this machine's wheels installed into a fresh virtual environment, where the package's smoke test
 #    (tests/smoke.py) runs `zorvekcam --json` (the aarch64 ones run under qemu in
 #    scripts/test_aarch64.sh);
-# 4. twine check of the five files (and of the Windows wheels, below);
+# 4. twine check of the five files (and of the Windows wheels, below), and their license: the
+#    metadata's expression and the LICENSE file in each (scripts/check_license.py);
 # 5. the two Windows wheels, cp311-cp311 and cp311-abi3 as for Linux, built from that sdist by pip in
 #    a 64-bit Windows CPython 3.11 under Wine with MSVC (scripts/windows_wheel.sh, which also checks
 #    their export and import tables), then each installed into a fresh Windows CPython, where the smoke
@@ -166,6 +167,7 @@ for arch in x86_64 aarch64; do
 done
 
 COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
+"$python" scripts/check_license.py "$sdist" "${wheels[@]}" | sed 's/^/release: license: /'
 
 scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
 windows=()
@@ -175,6 +177,7 @@ if compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" >/dev/null; then
   scripts/test_windows.sh --smoke --wheel "${windows[0]}" | sed 's/^/release: /'
   scripts/test_windows.sh --smoke --python 3.13 --wheel "${windows[0]}" | sed 's/^/release: /'
   COLUMNS=200 "$python" -m twine --no-color check --strict "${windows[@]}" | sed 's/^/release: twine: /'
+  "$python" scripts/check_license.py "${windows[@]}" | sed 's/^/release: license: /'
 fi
 
 mkdir -p "$out"

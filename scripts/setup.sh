@@ -32,7 +32,7 @@ if [[ $mode == --release ]]; then
   groups=(--group release)
 elif [[ $mode == --test ]]; then
   groups=(--group test)
-  packages+=(libgtest-dev googletest clang libclang-rt-14-dev valgrind libbenchmark-dev libudev1)
+  packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 valgrind libbenchmark-dev libudev1)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64 unzip)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
   # The readers the modes are compared with over the same fake nodes (tests/linux/test_modes_peers.py).

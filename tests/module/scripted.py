@@ -20,7 +20,7 @@ import os
 import runpy
 import sys
 from pathlib import Path
-from typing import Iterator, Sequence
+from collections.abc import Iterator, Sequence
 
 import pytest
 

@@ -63,6 +63,7 @@ CHANGES_THAT_DO_NOT = {
     "the build folder": lambda root: _write(root / "build/tests/CMakeCache.txt"),
     "the virtual environment": lambda root: _write(root / ".venv/zorvek-inputs"),
     "a bytecode cache": lambda root: _write(root / "python/zorvekcam/__pycache__/_watch.cpython-311.pyc"),
+    "the lint's cache": lambda root: _write(root / ".ruff_cache/0.17.6/12345"),
 }
 
 
