@@ -17,6 +17,7 @@ per line on standard input, one JSON line back.
 With bench/v4l2_table_preload.c preloaded (and ZORVEK_BENCH_NODE naming the node it answers), no
 listing finds the node: modes() is asked of a Camera made for it.
 """
+
 import ctypes
 import fcntl
 import json
@@ -37,6 +38,7 @@ def reader(tool, node, calls):
     """A function that reads the node's modes once and returns how many entries it gave."""
     if tool == "modes":
         import zorvekcam
+
         if os.environ.get("ZORVEK_BENCH_NODE") == node:
             camera = zorvekcam.Camera("Camera", "2560", "C0D6", node, node, 0, zorvekcam.CAP_V4L2, None, None)
         else:
@@ -48,13 +50,17 @@ def reader(tool, node, calls):
         def linuxpy():
             with Device(node, read_write=False) as device:
                 return len(device.info.frame_types)
+
         return linuxpy
     if tool == "v4l2-ctl":
+
         def v4l2_ctl():
             done = subprocess.run(["v4l2-ctl", "--list-formats-ext", "-d", node], capture_output=True, check=True)
             return done.stdout.count(b"\tSize: ")
+
         return v4l2_ctl
     if tool == "floor":
+
         def floor():
             descriptor = os.open(node, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
             try:
@@ -63,6 +69,7 @@ def reader(tool, node, calls):
             finally:
                 os.close(descriptor)
             return calls
+
         return floor
     raise ValueError(tool)
 
@@ -88,7 +95,7 @@ def rounds(node, calls, count, batch, tools=TOOLS):
     readers = {tool: reader(tool, node, calls) for tool in tools}
     times = {"wall": {tool: [] for tool in tools}, "cpu": {tool: [] for tool in tools}}
     for number in range(count):
-        for tool in tools[number % len(tools):] + tools[:number % len(tools)]:
+        for tool in tools[number % len(tools) :] + tools[: number % len(tools)]:
             read, readings = readers[tool], 0
             start, start_cpu = time.perf_counter(), time.process_time()
             while True:
@@ -109,8 +116,9 @@ def main():
         if command["do"] == "once":
             answer = once(command["tool"], command["node"], command.get("calls", 0))
         else:
-            answer = rounds(command["node"], command["calls"], command["rounds"], command["batch"],
-                            command.get("tools", TOOLS))
+            answer = rounds(
+                command["node"], command["calls"], command["rounds"], command["batch"], command.get("tools", TOOLS)
+            )
         answers.write(json.dumps(answer) + "\n")
         answers.flush()
 

@@ -16,6 +16,7 @@ answer. So, last, the discrete camera's table is answered in the reading process
 preloaded library (bench/v4l2_table_preload.c, built here with cc), and modes(), linuxpy and the
 floor are timed again: what is left is each reader's own work.
 """
+
 import argparse
 import json
 import os
@@ -30,14 +31,21 @@ from fake_v4l2 import DISCRETE_MODES, RANGE_MODES, UNKNOWN_FOURCC_MODES, camera 
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = ("modes", "linuxpy", "v4l2-ctl", "floor")
-CAMERAS = {"discrete modes": DISCRETE_MODES, "ranges of sizes and rates": RANGE_MODES,
-           "unknown FourCCs": UNKNOWN_FOURCC_MODES}
+CAMERAS = {
+    "discrete modes": DISCRETE_MODES,
+    "ranges of sizes and rates": RANGE_MODES,
+    "unknown FourCCs": UNKNOWN_FOURCC_MODES,
+}
 
 
 class Child:
     def __init__(self, python, prefix=()):
-        self.process = subprocess.Popen([*prefix, python, os.path.join(HERE, "mode_readings.py")],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(
+            [*prefix, python, os.path.join(HERE, "mode_readings.py")],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            text=True,
+        )
 
     def ask(self, **command):
         self.process.stdin.write(json.dumps(command) + "\n")
@@ -63,23 +71,33 @@ def in_process(args):
     the cost of a function call an ioctl: each reader's own work, without umockdev's round trips."""
     with tempfile.TemporaryDirectory() as folder:
         library = os.path.join(folder, "v4l2_table_preload.so")
-        subprocess.run(["cc", "-O2", "-shared", "-fPIC", "-o", library, os.path.join(HERE, "v4l2_table_preload.c"),
-                        "-ldl"], check=True)
+        subprocess.run(
+            ["cc", "-O2", "-shared", "-fPIC", "-o", library, os.path.join(HERE, "v4l2_table_preload.c"), "-ldl"],
+            check=True,
+        )
         # env(1): the testbed names itself in the C library's environment, which os.environ lacks.
-        child = Child(args.python, ["env", "-u", "UMOCKDEV_DIR", f"LD_PRELOAD={library}",
-                                    f"ZORVEK_BENCH_NODE={TABLE_NODE}"])
+        child = Child(
+            args.python, ["env", "-u", "UMOCKDEV_DIR", f"LD_PRELOAD={library}", f"ZORVEK_BENCH_NODE={TABLE_NODE}"]
+        )
         once, calls = {}, 0
         for tool in IN_PROCESS:  # modes first: its ioctls are the floor's
             once[tool] = child.ask(do="once", tool=tool, node=TABLE_NODE, calls=calls)
             calls = calls or once[tool]["answered"]
         rounds = args.rounds * 4  # each round is short
-        times = child.ask(do="rounds", node=TABLE_NODE, calls=calls, rounds=rounds, batch=args.batch / 4,
-                          tools=IN_PROCESS)["wall"]
+        times = child.ask(
+            do="rounds", node=TABLE_NODE, calls=calls, rounds=rounds, batch=args.batch / 4, tools=IN_PROCESS
+        )["wall"]
         child.close()
-    return {"node": TABLE_NODE, "rounds": rounds, "once": once, "times": times,
-            "median": {tool: statistics.median(times[tool]) for tool in IN_PROCESS},
-            "ratio": {tool: statistics.median(m / t for m, t in zip(times["modes"], times[tool]))
-                      for tool in IN_PROCESS[1:]}}
+    return {
+        "node": TABLE_NODE,
+        "rounds": rounds,
+        "once": once,
+        "times": times,
+        "median": {tool: statistics.median(times[tool]) for tool in IN_PROCESS},
+        "ratio": {
+            tool: statistics.median(m / t for m, t in zip(times["modes"], times[tool])) for tool in IN_PROCESS[1:]
+        },
+    }
 
 
 def main():
@@ -109,21 +127,38 @@ def main():
         timed = child.ask(do="rounds", node=node, calls=calls, rounds=args.rounds, batch=args.batch)
         times = timed["wall"]
         ratios = {tool: statistics.median(m / t for m, t in zip(times["modes"], times[tool])) for tool in TOOLS[1:]}
-        results[name] = {"node": node, "once": once, "times": times, "cpu": timed["cpu"],
-                         "median": {tool: statistics.median(times[tool]) for tool in TOOLS}, "ratio": ratios}
+        results[name] = {
+            "node": node,
+            "once": once,
+            "times": times,
+            "cpu": timed["cpu"],
+            "median": {tool: statistics.median(times[tool]) for tool in TOOLS},
+            "ratio": ratios,
+        }
         bench.unplug(device)
     child.close()
     for name, result in results.items():
         once = result["once"]
-        print(f"{name}: " + ", ".join(f"{tool} {result['median'][tool] * 1e3:.3f} ms ({once[tool]['opened']}, "
-                                      f"{once[tool]['ioctls']} ioctls)" for tool in TOOLS)
-              + "; modes/linuxpy {:.2f}, modes/v4l2-ctl {:.3f}, modes/floor {:.2f}".format(
-                  *(result["ratio"][tool] for tool in TOOLS[1:])))
+        print(
+            f"{name}: "
+            + ", ".join(
+                f"{tool} {result['median'][tool] * 1e3:.3f} ms ({once[tool]['opened']}, {once[tool]['ioctls']} ioctls)"
+                for tool in TOOLS
+            )
+            + "; modes/linuxpy {:.2f}, modes/v4l2-ctl {:.3f}, modes/floor {:.2f}".format(
+                *(result["ratio"][tool] for tool in TOOLS[1:])
+            )
+        )
     print(f"modes_compare: the discrete table answered in process: {args.rounds} rounds", file=sys.stderr)
     table = in_process(args)
-    print("answered in process: " + ", ".join(f"{tool} {table['median'][tool] * 1e6:.1f} µs "
-                                              f"({table['once'][tool]['answered']} ioctls)" for tool in IN_PROCESS)
-          + "; modes/linuxpy {:.3f}, modes/floor {:.2f}".format(table["ratio"]["linuxpy"], table["ratio"]["floor"]))
+    print(
+        "answered in process: "
+        + ", ".join(
+            f"{tool} {table['median'][tool] * 1e6:.1f} µs ({table['once'][tool]['answered']} ioctls)"
+            for tool in IN_PROCESS
+        )
+        + "; modes/linuxpy {:.3f}, modes/floor {:.2f}".format(table["ratio"]["linuxpy"], table["ratio"]["floor"])
+    )
     results = {"umockdev": results, "in_process": table}
     write_result(bench, "modes_compare", results, args.out)
 

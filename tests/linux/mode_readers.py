@@ -7,6 +7,7 @@ Traps: libv4l2 makes raw system calls that umockdev's preload cannot see, so v4l
 -w and GStreamer without GST_V4L2_USE_LIBV4L2 (set at all, GStreamer takes it for on); GStreamer
 rescans its plugins, opening every node again, unless its registry is made outside the testbed
 first (registry()) and left alone (GST_REGISTRY_UPDATE=no)."""
+
 import os
 import re
 import subprocess
@@ -27,6 +28,7 @@ def _run(command):
 
 # v4l2-ctl ---------------------------------------------------------------------------------------
 
+
 def v4l2_ctl(node):
     """v4l2-ctl --list-formats-ext of `node`: (FourCC, size line, interval line or None) for every
     interval line, or every size line that has none, in its order; its lines' texts after "Size: "
@@ -38,6 +40,7 @@ def v4l2_ctl(node):
     def size_done():
         if size is not None and not intervals:
             entries.append((fourcc, size, None))
+
     for line in done.stdout.split(b"\n"):
         if match := re.fullmatch(rb"\t\[\d+\]: '(.{4})' \(.*\)", line, re.S):
             size_done()
@@ -63,8 +66,11 @@ def as_v4l2_ctl(mode):
         size = f"Discrete {mode['width']}x{mode['height']}"
     else:
         size = f"{sizes['min_width']}x{sizes['min_height']} - {sizes['max_width']}x{sizes['max_height']}"
-        size = (f"Stepwise {size} with step {sizes['step_width']}/{sizes['step_height']}"
-                if sizes["kind"] == "stepwise" else f"Continuous {size}")
+        size = (
+            f"Stepwise {size} with step {sizes['step_width']}/{sizes['step_height']}"
+            if sizes["kind"] == "stepwise"
+            else f"Continuous {size}"
+        )
     rates = mode["rates"]
     if mode["fps"] is None:
         return (mode["format"], size, None)
@@ -81,8 +87,12 @@ def as_v4l2_ctl(mode):
 # GStreamer --------------------------------------------------------------------------------------
 
 # The caps GStreamer gives a V4L2 format: its own names for the formats it knows; it drops the rest.
-GST_FORMATS = {"MJPG": ("image/jpeg", None), "YUYV": ("video/x-raw", "YUY2"), "GREY": ("video/x-raw", "GRAY8"),
-               "RGB3": ("video/x-raw", "RGB")}
+GST_FORMATS = {
+    "MJPG": ("image/jpeg", None),
+    "YUYV": ("video/x-raw", "YUY2"),
+    "GREY": ("video/x-raw", "GRAY8"),
+    "RGB3": ("video/x-raw", "RGB"),
+}
 
 
 def registry(folder):
@@ -91,8 +101,9 @@ def registry(folder):
     C library's environment, which os.environ does not see: the tools inherit that environment, and
     env(1) adds to it."""
     registry_file = os.path.join(folder, "gst-registry.bin")
-    done = _run(["env", "-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", f"GST_REGISTRY={registry_file}",
-                 "gst-inspect-1.0", "v4l2src"])
+    done = _run(
+        ["env", "-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", f"GST_REGISTRY={registry_file}", "gst-inspect-1.0", "v4l2src"]
+    )
     assert done.returncode == 0, done.stderr
     return ["env", "-u", "GST_V4L2_USE_LIBV4L2", f"GST_REGISTRY={registry_file}", "GST_REGISTRY_UPDATE=no"]
 
@@ -152,8 +163,11 @@ def from_gst(caps):
         if isinstance(width, int):
             size = ("size", width, height)
         else:
-            size = ("range", tuple(width[1]) + (1,) * (3 - len(width[1])),
-                    tuple(height[1]) + (1,) * (3 - len(height[1])))
+            size = (
+                "range",
+                tuple(width[1]) + (1,) * (3 - len(width[1])),
+                tuple(height[1]) + (1,) * (3 - len(height[1])),
+            )
         if isinstance(rate, Fraction):
             rates = (rate,)
         elif rate is not None and rate[0] == "list":
@@ -191,7 +205,8 @@ def as_gst(modes):
             entries.append((media, name, size, tuple(every)))
         elif (media, name, size) in at:
             entries[at[media, name, size]] = entries[at[media, name, size]][:3] + (
-                entries[at[media, name, size]][3] + (Fraction(mode["fps"]),),)
+                entries[at[media, name, size]][3] + (Fraction(mode["fps"]),),
+            )
         else:
             at[media, name, size] = len(entries)
             entries.append((media, name, size, (Fraction(mode["fps"]),)))
@@ -200,6 +215,7 @@ def as_gst(modes):
 
 # ffmpeg -----------------------------------------------------------------------------------------
 
+
 def ffmpeg_formats(ffmpeg_input):
     """ffmpeg -list_formats all with the input arguments `ffmpeg_input` ([..., "-i", NODE]): each
     format's sizes as it prints them, in its order."""
@@ -207,8 +223,11 @@ def ffmpeg_formats(ffmpeg_input):
     done = _run(command)
     text = done.stderr.decode()
     assert "Immediate exit requested" in text, text
-    return [re.findall(r"\{[^}]*\}x\{[^}]*\}|\d+x\d+", line.rsplit(" : ", 1)[1]) for line in text.split("\n")
-            if re.match(r"\[video4linux2,v4l2 @ \w+\] (Raw|Compressed)", line)]
+    return [
+        re.findall(r"\{[^}]*\}x\{[^}]*\}|\d+x\d+", line.rsplit(" : ", 1)[1])
+        for line in text.split("\n")
+        if re.match(r"\[video4linux2,v4l2 @ \w+\] (Raw|Compressed)", line)
+    ]
 
 
 def as_ffmpeg(modes):
@@ -220,8 +239,10 @@ def as_ffmpeg(modes):
         if sizes is None:
             size = f"{mode['width']}x{mode['height']}"
         else:
-            size = "x".join(f"{{{sizes[f'min_{axis}']}-{sizes[f'max_{axis}']}, {sizes[f'step_{axis}']}}}"
-                            for axis in ("width", "height"))
+            size = "x".join(
+                f"{{{sizes[f'min_{axis}']}-{sizes[f'max_{axis}']}, {sizes[f'step_{axis}']}}}"
+                for axis in ("width", "height")
+            )
         listed = formats.setdefault(mode["format"], [])
         if size not in listed:
             listed.append(size)

@@ -24,6 +24,7 @@ bounded list, or raises CameraError; entries no camera gives are left out and th
 them kept. (GStreamer's device monitor itself never ends on a node that never ends its formats.)
 And zorvekcam --modes over the same cameras: its JSON holds each camera's exact modes.
 """
+
 import errno
 import json
 import shutil
@@ -34,9 +35,21 @@ from fractions import Fraction
 import mode_readers
 import pytest
 from conftest import PATIENCE, SHIPPED_PYTHON
-from fake_v4l2 import (DISCRETE_MODES, ENDLESS, RANGE_MODES, UNKNOWN_FOURCC_MODES, VIDIOC_ENUM_FMT,
-                       VIDIOC_ENUM_FRAMEINTERVALS, VIDIOC_ENUM_FRAMESIZES, Format, Intervals, Size, Sizes, camera,
-                       udev_entry)
+from fake_v4l2 import (
+    DISCRETE_MODES,
+    ENDLESS,
+    RANGE_MODES,
+    UNKNOWN_FOURCC_MODES,
+    VIDIOC_ENUM_FMT,
+    VIDIOC_ENUM_FRAMEINTERVALS,
+    VIDIOC_ENUM_FRAMESIZES,
+    Format,
+    Intervals,
+    Size,
+    Sizes,
+    camera,
+    udev_entry,
+)
 
 # Each kind of camera on its own nodes; the first on video0, which GStreamer names its own way.
 CAMERAS = {"discrete": (0, DISCRETE_MODES), "ranges": (2, RANGE_MODES), "unknown FourCCs": (4, UNKNOWN_FOURCC_MODES)}
@@ -90,20 +103,46 @@ def declared(table):
         for size in fmt.sizes:
             if isinstance(size, Sizes):
                 kind = "continuous" if size.continuous else "stepwise"
-                modes.append({"format": name, "width": size.min_width, "height": size.min_height, "fps": None,
-                              "sizes": {"kind": kind, **{field: getattr(size, field) for field in SIZE_FIELDS}},
-                              "rates": None})
+                modes.append(
+                    {
+                        "format": name,
+                        "width": size.min_width,
+                        "height": size.min_height,
+                        "fps": None,
+                        "sizes": {"kind": kind, **{field: getattr(size, field) for field in SIZE_FIELDS}},
+                        "rates": None,
+                    }
+                )
             elif isinstance(size.rates, Intervals):
                 span = size.rates
-                rates = {"kind": "continuous" if span.continuous else "stepwise", "min_fps": _fps(span.longest),
-                         "max_fps": _fps(span.shortest),
-                         "step_interval": None if span.continuous else _text(Fraction(*span.step))}
-                modes.append({"format": name, "width": size.width, "height": size.height, "fps": _fps(span.shortest),
-                              "sizes": None, "rates": rates})
+                rates = {
+                    "kind": "continuous" if span.continuous else "stepwise",
+                    "min_fps": _fps(span.longest),
+                    "max_fps": _fps(span.shortest),
+                    "step_interval": None if span.continuous else _text(Fraction(*span.step)),
+                }
+                modes.append(
+                    {
+                        "format": name,
+                        "width": size.width,
+                        "height": size.height,
+                        "fps": _fps(span.shortest),
+                        "sizes": None,
+                        "rates": rates,
+                    }
+                )
             else:  # a size that tells no rate is one mode without one
-                modes += [{"format": name, "width": size.width, "height": size.height,
-                           "fps": None if interval is None else _fps(interval), "sizes": None, "rates": None}
-                          for interval in size.rates or (None,)]
+                modes += [
+                    {
+                        "format": name,
+                        "width": size.width,
+                        "height": size.height,
+                        "fps": None if interval is None else _fps(interval),
+                        "sizes": None,
+                        "rates": None,
+                    }
+                    for interval in size.rates or (None,)
+                ]
     return modes
 
 
@@ -124,8 +163,9 @@ def test_modes_are_read_with_one_open_of_the_capture_node_and_exact_rates(device
     assert modes == declared(CAMERAS[kind][1])
 
 
-def test_a_listing_that_udevs_entries_answer_opens_nothing_and_modes_the_capture_node_once(devices, udev_database,
-                                                                                          shipped):
+def test_a_listing_that_udevs_entries_answer_opens_nothing_and_modes_the_capture_node_once(
+    devices, udev_database, shipped
+):
     cam = devices.plug(camera("1-1", 0, modes=DISCRETE_MODES))
     udev_entry(cam.nodes[0], ":capture:")
     udev_entry(cam.nodes[1], ":")
@@ -144,7 +184,8 @@ def test_the_commands_json_modes_are_each_cameras_own_and_its_table_shows_ranges
     out = subprocess.run([*run, "--json"], capture_output=True, text=True, timeout=PATIENCE)
     assert (out.returncode, out.stderr) == (0, "")
     assert {camera["node"]: camera["modes"] for camera in json.loads(out.stdout)} == {
-        f"/dev/video{first}": declared(table) for first, table in CAMERAS.values()}
+        f"/dev/video{first}": declared(table) for first, table in CAMERAS.values()
+    }
     out = subprocess.run(run, capture_output=True, text=True, timeout=PATIENCE)
     assert (out.returncode, out.stderr) == (0, "")
     for shown in ("160x120 - 1280x960", "16x16 - 4096x2160", "30000/1001", "Z\\x01\\x7fQ"):
@@ -174,8 +215,10 @@ def test_modes_and_gstreamer_source_agree_with_gstreamers_device_monitor(devices
     seen = mode_readers.gst_devices(gst_env)
     assert list(seen) == [node]  # the metadata node is no video source
     caps, launch = seen[node]
-    theirs = [(media, name, size, "any" if size[0] == "range" else rates)
-              for media, name, size, rates in mode_readers.from_gst(caps)]
+    theirs = [
+        (media, name, size, "any" if size[0] == "range" else rates)
+        for media, name, size, rates in mode_readers.from_gst(caps)
+    ]
     assert sorted(mode_readers.as_gst(modes), key=repr) == sorted(theirs, key=repr)
     assert source == f"v4l2src device={node}"
     assert launch == ("v4l2src" if node == "/dev/video0" else source)
@@ -188,8 +231,15 @@ def as_linuxpy(mode):
         fps = str(Fraction(float(Fraction(mode["fps"]))))
         return [mode["format"], mode["width"], mode["height"], "discrete", fps, fps, fps]
     step = "1" if rates["kind"] == "continuous" else str(1 / Fraction(rates["step_interval"]))
-    return [mode["format"], mode["width"], mode["height"], rates["kind"], rates["max_fps"].removesuffix("/1"),
-            rates["min_fps"].removesuffix("/1"), step]
+    return [
+        mode["format"],
+        mode["width"],
+        mode["height"],
+        rates["kind"],
+        rates["max_fps"].removesuffix("/1"),
+        rates["min_fps"].removesuffix("/1"),
+        step,
+    ]
 
 
 @pytest.mark.skipif(_linuxpy_missing(), reason="linuxpy is not installed (pyproject.toml's test group)")
@@ -200,9 +250,15 @@ def test_modes_agree_with_linuxpy(devices, shipped, kind):
     theirs, _ = shipped.ask(f"linuxpy_modes({node!r})")
     known = [name for name in dict.fromkeys(mode["format"] for mode in modes) if name in mode_readers.GST_FORMATS]
     assert theirs["formats"] == known
-    ranges = [[mode["format"], mode["sizes"]["kind"], *(mode["sizes"][f"{end}_{axis}"] for end in ("min", "max", "step")
-                                                          for axis in ("width", "height"))]
-              for mode in modes if mode["sizes"] is not None]
+    ranges = [
+        [
+            mode["format"],
+            mode["sizes"]["kind"],
+            *(mode["sizes"][f"{end}_{axis}"] for end in ("min", "max", "step") for axis in ("width", "height")),
+        ]
+        for mode in modes
+        if mode["sizes"] is not None
+    ]
     assert sorted(theirs["ranges"]) == sorted(ranges)
     ours = [as_linuxpy(mode) for mode in modes if mode["sizes"] is None and mode["format"] in known]
     for name in known:
@@ -244,10 +300,16 @@ def test_a_node_that_never_ends_an_enumeration_gives_a_bounded_reading(devices, 
 
 
 # The hostile camera: the discrete one, gone at its n-th question of one kind.
-GOING = {"formats": (VIDIOC_ENUM_FMT, 2), "sizes": (VIDIOC_ENUM_FRAMESIZES, 3),
-         "rates": (VIDIOC_ENUM_FRAMEINTERVALS, 4)}
-NAMES = {VIDIOC_ENUM_FMT: "VIDIOC_ENUM_FMT", VIDIOC_ENUM_FRAMESIZES: "VIDIOC_ENUM_FRAMESIZES",
-         VIDIOC_ENUM_FRAMEINTERVALS: "VIDIOC_ENUM_FRAMEINTERVALS"}
+GOING = {
+    "formats": (VIDIOC_ENUM_FMT, 2),
+    "sizes": (VIDIOC_ENUM_FRAMESIZES, 3),
+    "rates": (VIDIOC_ENUM_FRAMEINTERVALS, 4),
+}
+NAMES = {
+    VIDIOC_ENUM_FMT: "VIDIOC_ENUM_FMT",
+    VIDIOC_ENUM_FRAMESIZES: "VIDIOC_ENUM_FRAMESIZES",
+    VIDIOC_ENUM_FRAMEINTERVALS: "VIDIOC_ENUM_FRAMEINTERVALS",
+}
 
 
 @pytest.mark.parametrize("level", GOING)
@@ -260,6 +322,7 @@ def test_a_node_that_goes_away_halfway_raises_camera_error_with_enodev(devices, 
         for gone_node in unplugged.nodes:
             devices.queries.nodes.pop(gone_node.devnode, None)
         devices.vanish(unplugged)
+
     devices.queries.hooks[(node, request, nth)] = gone
     failure, taken = read_modes(devices, shipped, node)
     assert failure["error"] == "CameraError" and failure["oserror"]
