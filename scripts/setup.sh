@@ -35,9 +35,11 @@ elif [[ $mode == --test ]]; then
   packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 valgrind libbenchmark-dev libudev1)
   optional+=(g++-mingw-w64-x86-64-posix wine wine64 unzip)
   optional+=(umockdev gir1.2-umockdev-1.0 python3-gi python3-pytest)
+  # The readers the modes are compared with over the same fake nodes (tests/linux/test_modes_peers.py).
+  optional+=(v4l-utils ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-good)
   optional+=(qemu-user-static)
 elif [[ "${1:-}" == "--bench" ]]; then
-  packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1)
+  packages+=(libbenchmark-dev umockdev gir1.2-umockdev-1.0 python3-gi libudev1 v4l-utils)
   groups=(--group test --group bench)
 fi
 
