@@ -4,8 +4,10 @@ VERSION: str
 
 def list_cameras(
     traced: bool = False,
-) -> tuple[list[tuple[str, str, str, str, int, str | None, str | None]], str | None, tuple[str, int] | None]:
-    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed"""
+) -> tuple[
+    list[tuple[str, str, str, str, int, str | None, str | None]], str | None, tuple[str, int | None, int | None] | None
+]:
+    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT, None) when a COM call failed, (step, None, errno) when a system call did"""
 
 class Monitor:
     """The platform's device events of video devices; OSError, saying why, where they cannot be had"""

@@ -92,18 +92,41 @@ class Camera(_Record):
 
 class EnumerationError(OSError):
     """The system's enumeration of video input devices failed. (No camera attached is no error:
-    that is an empty list.) ``step`` names the call that failed, ``hresult`` its result."""
+    that is an empty list.)
+
+    ``step`` names what failed, in the platform's words. Where COM failed (Windows), ``step`` is the
+    COM call and ``hresult`` its result, shown as its eight hex digits; ``errno`` and ``strerror``
+    are None. Where a system call failed (Linux), ``step`` is the call and what it was called on
+    (``"opendir /sys/class/video4linux"``), ``errno`` and ``strerror`` say why, as in any OSError,
+    and ``hresult`` is None."""
 
     step: str
-    hresult: int
+    hresult: int | None
 
-    def __init__(self, step: str, hresult: int) -> None:
-        super().__init__(f"listing the video input devices failed: {step} returned 0x{hresult:08X}")
+    def __init__(self, step: str, hresult: int | None = None, errno: int | None = None) -> None:
+        if hresult is not None and errno is None:
+            # HRESULTs are 32 bits: shown unsigned, whichever sign the caller's headers gave them.
+            why = f"{step} returned 0x{hresult & 0xFFFFFFFF:08X}"
+            super().__init__(f"listing the video input devices failed: {why}")
+        elif errno is not None and hresult is None:
+            import errno as codes
+            import os
+
+            strerror = os.strerror(errno)
+            super().__init__(errno, strerror)  # errno and strerror, as any OSError has them
+            name = codes.errorcode.get(errno)
+            why = f"{step}: {strerror}" + (f" ({name})" if name else "")
+        else:
+            raise TypeError("EnumerationError takes an HRESULT or an errno, one of the two")
+        self._message = f"listing the video input devices failed: {why}"
         self.step = step
         self.hresult = hresult
 
-    def __reduce__(self) -> tuple[type[EnumerationError], tuple[str, int]]:
-        return type(self), (self.step, self.hresult)
+    def __str__(self) -> str:
+        return self._message
+
+    def __reduce__(self) -> tuple[type[EnumerationError], tuple[str, int | None, int | None]]:
+        return type(self), (self.step, self.hresult, self.errno if self.hresult is None else None)
 
 
 class Trace:
@@ -177,7 +200,8 @@ def list_devices() -> list[Camera]:
         for collected in traces:
             collected._add(text)
     if failure is not None:
-        raise EnumerationError(*failure)
+        step, hresult, errno = failure
+        raise EnumerationError(step, hresult, errno)
     return [Camera(name, vid, pid, path, _node(path), index, _BACKEND, serial, port)
             for name, vid, pid, path, index, serial, port in entries]
 

@@ -1,5 +1,6 @@
 """python -m zorvekcam over scripted devices, each run in a child process whose standard output is
 read after it has exited."""
+import errno
 import json
 import os
 import queue
@@ -47,6 +48,13 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
     assert out.returncode == 3 and out.stdout == ""
     assert out.stderr == ("zorvekcam: listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) "
                           "returned 0x80004005\n")
+
+
+def test_a_failed_system_call_is_told_in_its_own_words_with_status_3():
+    out = run([Device(TARGET_A, "Cam A")], category_result=E_FAIL, category_errno=errno.EACCES)
+    assert (out.returncode, out.stdout) == (3, "")
+    assert out.stderr == ("zorvekcam: listing the video input devices failed: opendir /scripted/video4linux: "
+                          f"{os.strerror(errno.EACCES)} (EACCES)\n")
 
 
 @pytest.mark.parametrize("unbuffered", ["", "1"])

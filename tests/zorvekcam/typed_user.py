@@ -42,7 +42,8 @@ def main() -> None:
             cameras = zorvekcam.list_devices()
             assert_type(zorvekcam.count(), int)
     except zorvekcam.EnumerationError as failed:
-        assert_type(failed.hresult, int)
+        assert_type(failed.hresult, int | None)
+        assert_type(failed.errno, int | None)  # None where the failure was COM's
         assert_type(failed.step, str)
         return
     assert_type(trace.text, str)
