@@ -2,7 +2,7 @@
 every type it relies on must come through exactly, not as Any."""
 from __future__ import annotations
 
-from typing import assert_type
+from typing import Literal, assert_type
 
 import Zorvek
 import zorvek_records
@@ -21,16 +21,22 @@ def describe(camera: zorvekcam.Camera) -> str:
 
 def first_change() -> zorvekcam.Camera | None:
     for event in zorvekcam.watch(interval=0.5):
-        assert_type(event.kind, str)
+        assert_type(event.kind, Literal["present", "added", "removed"])
         if event.kind != "present":
             return event.camera
     return None
 
 
+def changes_for_ten_seconds() -> list[zorvekcam.Event]:
+    with zorvekcam.watch(timeout=10.0) as watcher:
+        assert_type(watcher, zorvekcam.Watch)
+        return list(watcher)
+
+
 async def first_seen() -> zorvekcam.Event | None:
     assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
     assert_type(await zorvekcam.acount(), int)
-    async for event in zorvekcam.awatch():
+    async for event in zorvekcam.awatch(timeout=5.0):
         return event
     return None
 
@@ -56,6 +62,8 @@ def main() -> None:
     assert_type(len(records), int)
     assert_type(Zorvek.getDeviceListInfo(2, records), bool)
     assert_type(Zorvek.getDeviceInfo(0, records), bool)
+    for each in records:
+        assert_type(each, zorvek_records.Record)
     record = records[0]
     assert_type(record.friendlyName, str)
     assert_type(record.devicePath, str)
