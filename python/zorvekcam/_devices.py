@@ -130,19 +130,41 @@ class EnumerationError(OSError):
 
 
 class Trace:
-    """The trace text of the listings made while it is active, in the order they were made."""
+    """The trace text of the listings made while it is active, in the order they were made: what
+    ``with zorvekcam.trace() as t:`` gives as ``t``.
 
-    __slots__ = ("_parts",)
+    ``text``: the walks' progress texts, one walk after another ("Before While loop", "Entered a
+    While loop", ... "Before index list is fill" for each device), as Zorvek's own scan writes them;
+    Zorvek's opening "initialize is statred", its masks "Before index list is : N" and its verdicts
+    belong to its calls and are not in it. Empty where no listing was made, and
+    where the machine has no video input device at all: there is nothing to walk. Nothing of it is
+    ever written to standard output.
+
+    Also a context manager itself: ``with Trace() as t:`` collects into ``t`` as trace() does.
+    Blocks may nest, each collecting what the listings inside it make.
+    """
+
+    __slots__ = ("_parts", "_tokens")
 
     def __init__(self) -> None:
         self._parts: list[str] = []
+        self._tokens: list[contextvars.Token[tuple[Trace, ...]]] = []
 
     @property
     def text(self) -> str:
+        """The trace text collected so far."""
         return "".join(self._parts)
 
     def _add(self, text: str) -> None:
         self._parts.append(text)
+
+    def __enter__(self) -> Trace:
+        self._tokens.append(_active.set(_active.get() + (self,)))
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 traceback: TracebackType | None) -> None:
+        _active.reset(self._tokens.pop())
 
     def __repr__(self) -> str:
         return f"Trace({self.text!r})"
@@ -151,23 +173,9 @@ class Trace:
 _active: contextvars.ContextVar[tuple[Trace, ...]] = contextvars.ContextVar("zorvekcam_traces", default=())
 
 
-class _TraceBlock:
-    __slots__ = ("_trace", "_token")
-
-    def __init__(self, kind: type[Trace] = Trace) -> None:
-        self._trace = kind()
-
-    def __enter__(self) -> Trace:
-        self._token = _active.set(_active.get() + (self._trace,))
-        return self._trace
-
-    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
-                 traceback: TracebackType | None) -> None:
-        _active.reset(self._token)
-
-
-def trace() -> _TraceBlock:
-    """Collects the trace text of every listing made inside the block, in this context.
+def trace() -> Trace:
+    """Collects the trace text of every listing made inside the block, in this context (this thread,
+    or this asyncio task); the block gives a Trace.
 
     >>> with trace() as t:
     ...     cameras = list_devices()
@@ -176,7 +184,7 @@ def trace() -> _TraceBlock:
     Blocks may nest: an outer block sees the listings of the inner ones too. Nothing is written to
     standard output, ever.
     """
-    return _TraceBlock()
+    return Trace()
 
 
 def _node(path: str) -> str | None:

@@ -187,3 +187,10 @@ def test_a_failure_the_platform_gives_an_errno_reaches_the_caller_as_that_errno(
         zorvekcam.list_devices()
     assert (raised.value.hresult, raised.value.errno) == (0x80004005, None)
 
+
+def test_trace_is_a_documented_public_type_and_the_block_gives_one():
+    assert "Trace" in str(inspect.signature(zorvekcam.trace)) and "_" not in str(inspect.signature(zorvekcam.trace))
+    assert "text" in (zorvekcam.Trace.__doc__ or "") and zorvekcam.Trace.text.__doc__
+    with zorvekcam.trace() as collected:
+        pass
+    assert type(collected) is zorvekcam.Trace and collected.text == ""
