@@ -19,7 +19,7 @@ from zorvekcam._watch import _changes, _readable, _summary
 
 
 def camera(node, serial=None, port=None):
-    path = linux_path("vid_2560&pid_c0d6", node).upper()
+    path = linux_path("2560", "c0d6", node).upper()
     return Camera("Cam", "2560", "C0D6", path, f"/dev/{node}", int(node[5:]), CAP_V4L2, serial, port)
 
 
