@@ -1,6 +1,8 @@
 """The shipped module over fake V4L2 devices: the machine's cameras as the sysfs source lists them,
 seen through the module's three queries, in a child process (see zorvek_child.py)."""
+import errno
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -131,3 +133,34 @@ def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(dev
         {"name": "Second", "vid": "2560", "pid": "C0D6", "path": usb_path("2-1", 6).decode(),
          "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1"}]
     assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}
+
+
+# Root reads a folder whatever its mode: as root, the child runs without the capabilities that let it.
+UNPRIVILEGED = (["setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"]
+                if os.geteuid() == 0 else [])
+LISTING_FAILURE = """
+import json, zorvekcam
+try:
+    zorvekcam.list_devices()
+except zorvekcam.EnumerationError as error:
+    print(json.dumps([error.step, error.errno, error.strerror, error.hresult, str(error)]))
+"""
+
+
+def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno_and_no_hresult(devices):
+    devices.plug(camera("1-2", 0))
+    folder = Path(devices.root) / "sys" / "class" / "video4linux"
+    mode = folder.stat().st_mode
+    folder.chmod(0)
+    try:
+        listing = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-c", LISTING_FAILURE], capture_output=True, text=True,
+                                 timeout=60)
+        command = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-m", "zorvekcam"], capture_output=True, text=True,
+                                 timeout=60)
+    finally:
+        folder.chmod(mode)
+    said = f"listing the video input devices failed: opendir /sys/class/video4linux: {os.strerror(errno.EACCES)} (EACCES)"
+    assert (listing.returncode, listing.stderr) == (0, "")
+    assert json.loads(listing.stdout) == ["opendir /sys/class/video4linux", errno.EACCES, os.strerror(errno.EACCES), None,
+                                          said]
+    assert (command.returncode, command.stdout, command.stderr) == (3, "", f"zorvekcam: {said}\n")
