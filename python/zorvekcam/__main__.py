@@ -24,7 +24,7 @@ from typing import TYPE_CHECKING
 if TYPE_CHECKING:
     from _typeshed import SupportsWrite
 
-from . import Camera, EnumerationError, Event, Trace, __version__, list_devices, trace, watch
+from . import Camera, EnumerationError, Event, Trace, __version__, list_devices, watch
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
@@ -124,8 +124,9 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     return args
 
 
-# What --trace says for a walk that had nothing to walk: its trace is empty.
-NO_DEVICE_TRACE = "zorvekcam: no video device, so the scan has no trace"
+# What --trace says for a walk that had no video device to walk (none there, or the enumeration
+# failed, which is said next): its trace is empty.
+NO_DEVICE_TRACE = "zorvekcam: the scan walked no video device: nothing to trace"
 
 
 class _StderrTrace(Trace):

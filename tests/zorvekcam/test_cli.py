@@ -193,7 +193,7 @@ def test_a_watch_line_tells_the_camera_apart_and_its_time_carries_its_utc_offset
         serial, port)
 
 
-NO_DEVICE_TRACE = "zorvekcam: no video device, so the scan has no trace\n"
+NO_DEVICE_TRACE = "zorvekcam: the scan walked no video device: nothing to trace\n"
 
 
 def test_the_trace_of_a_machine_without_video_devices_is_one_line_saying_so():
@@ -214,3 +214,11 @@ def test_the_trace_of_a_machine_without_video_devices_is_one_line_saying_so():
     finally:
         child.kill()
         child.wait()
+
+
+def test_a_traced_listing_that_failed_says_it_walked_nothing_then_why():
+    out = run([Device(TARGET_A, "Cam A")], "--trace", category_result=E_FAIL)
+    assert (out.returncode, out.stdout) == (3, "")
+    assert out.stderr == NO_DEVICE_TRACE + (
+        "zorvekcam: listing the video input devices failed: "
+        "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory) returned 0x80004005\n")
