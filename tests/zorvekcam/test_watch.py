@@ -221,3 +221,40 @@ def test_awatch_with_a_timeout_gives_its_events_then_ends(scripted_devices):
 
     events = ended(lambda: asyncio.run(gather()))
     assert [(e.kind, e.camera.name) for e in events] == [("present", "Cam A")]
+
+
+def test_without_a_descriptor_a_watch_waits_in_slices_that_a_close_from_another_thread_ends(scripted_devices,
+                                                                                           monkeypatch):
+    # A monitor with no descriptor to wait on beside the waker's pipe, as on Windows: its waits come back
+    # empty, a slice at a time, and its events never come.
+    waits, closed = [], []
+
+    class Descriptorless:
+        def fileno(self):
+            return None
+
+        def wait(self, timeout=None):
+            waits.append(timeout)
+            time.sleep(timeout)
+            return False
+
+        def drain(self):
+            return []
+
+        def close(self):
+            closed.append(True)
+
+    monkeypatch.setattr(_core, "Monitor", Descriptorless)
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+    watcher = zorvekcam.watch()
+    assert next(watcher).kind == "present"
+    stopper = threading.Timer(0.6, watcher.close)
+    stopper.start()
+    assert ended(lambda: list(watcher)) == [] and closed == [True]
+    stopper.join()
+    # It waited, in slices no longer than a quarter of a second.
+    assert waits and all(0 <= wait <= 0.25 for wait in waits)
+    # With a timeout, the last slice is what is left of it.
+    waits.clear()
+    assert [e.kind for e in ended(lambda: list(zorvekcam.watch(timeout=0.4)))] == ["present"]
+    assert waits and all(0 <= wait <= 0.25 for wait in waits)
