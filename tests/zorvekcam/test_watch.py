@@ -228,23 +228,9 @@ def test_without_a_descriptor_a_watch_waits_in_slices_that_a_close_from_another_
     # A monitor with no descriptor to wait on beside the waker's pipe, as on Windows: its waits come back
     # empty, a slice at a time, and its events never come.
     waits, closed = [], []
-
-    class Descriptorless:
-        def fileno(self):
-            return None
-
-        def wait(self, timeout=None):
-            waits.append(timeout)
-            time.sleep(timeout)
-            return False
-
-        def drain(self):
-            return []
-
-        def close(self):
-            closed.append(True)
-
-    monkeypatch.setattr(_core, "Monitor", Descriptorless)
+    monitor = SimpleNamespace(fileno=lambda: None, wait=lambda timeout: waits.append(timeout) or time.sleep(timeout),
+                              drain=list, close=lambda: closed.append(True))
+    monkeypatch.setattr(_core, "Monitor", lambda: monitor)
     scripted_devices.attach(Device(TARGET_A, "Cam A"))
     watcher = zorvekcam.watch()
     assert next(watcher).kind == "present"
