@@ -1,6 +1,7 @@
 """The shipped module over fake V4L2 devices: the machine's cameras as the sysfs source lists them,
 seen through the module's three queries, in a child process (see zorvek_child.py)."""
 import errno
+import importlib.util
 import json
 import os
 import subprocess
@@ -164,3 +165,17 @@ def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno
     assert json.loads(listing.stdout) == ["opendir /sys/class/video4linux", errno.EACCES, os.strerror(errno.EACCES), None,
                                           said]
     assert (command.returncode, command.stdout, command.stderr) == (3, "", f"zorvekcam: {said}\n")
+
+
+def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
+    # tests/zorvekcam's path helper asks the test build for the path builder this source uses.
+    helpers = Path(__file__).resolve().parents[1] / "zorvekcam" / "conftest.py"
+    if not (scripted.SCRIPTED_DIR / "libzorvek_scripted.so").is_file():
+        pytest.skip(scripted.NOT_BUILT)
+    spec = importlib.util.spec_from_file_location("zorvekcam_test_helpers", helpers)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    devices.plug(camera("1-2", 0))
+    devices.plug(usb_camera("3-1.4", [capture_node(6)], interface=2))
+    assert shipped.list() == [["/dev/video0", module.linux_path("2560", "c0d6", "video0", port="1-2").upper()],
+                              ["/dev/video6", module.linux_path("2560", "c0d6", "video6", "3-1.4", 2).upper()]]
