@@ -174,7 +174,9 @@ def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
         pytest.skip(scripted.NOT_BUILT)
     spec = importlib.util.spec_from_file_location("zorvekcam_test_helpers", helpers)
     module = importlib.util.module_from_spec(spec)
+    path = sys.path[:]
     spec.loader.exec_module(module)
+    sys.path[:] = path  # it puts the test build first, for the package tests' imports only
     devices.plug(camera("1-2", 0))
     devices.plug(usb_camera("3-1.4", [capture_node(6)], interface=2))
     assert shipped.list() == [["/dev/video0", module.linux_path("2560", "c0d6", "video0", port="1-2").upper()],
