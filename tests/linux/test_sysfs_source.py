@@ -168,11 +168,11 @@ def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno
 
 
 def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
-    # tests/zorvekcam's path helper asks the test build for the path builder this source uses.
-    helpers = Path(__file__).resolve().parents[1] / "zorvekcam" / "conftest.py"
+    # tests/zorvekcam's linux_path() asks the test build for the path builder this source uses.
+    package_tests = Path(__file__).resolve().parents[1] / "zorvekcam" / "conftest.py"
     if not (scripted.SCRIPTED_DIR / "libzorvek_scripted.so").is_file():
         pytest.skip(scripted.NOT_BUILT)
-    spec = importlib.util.spec_from_file_location("zorvekcam_test_helpers", helpers)
+    spec = importlib.util.spec_from_file_location("zorvekcam_conftest", package_tests)
     module = importlib.util.module_from_spec(spec)
     path = sys.path[:]
     spec.loader.exec_module(module)

@@ -1,4 +1,4 @@
-// The Linux source's device paths for the Python tests' helpers, from the source's own builder
+// The Linux source's device paths for the Python tests' path makers, from the source's own builder
 // (linux/sysfs_node.h): a test that needs such a path asks for it here rather than keeping a copy
 // of its format, which would drift from the builder's. Test-only, in libzorvek_scripted.
 #include <cstring>
