@@ -39,6 +39,19 @@ struct CameraMode {
     FrameInterval stepInterval;  // stepwise rates only
 };
 
+// Bounds every backend keeps, whatever the device answers, so that a device which never ends an
+// enumeration (answers every index), or claims 2^31 entries, costs a short and bounded time and
+// memory. A real camera reports tens of entries at each level and well under a thousand device calls
+// in all; under umockdev, where one ioctl costs about 0.3 ms, the worst case stays near 1.2 s. A
+// bound that is reached ends the enumeration there: the reading keeps what it has (duplicates
+// dropped), and is no failure.
+namespace modebounds {
+constexpr std::uint32_t kEntriesPerLevel = 256;  // formats (a pin's capabilities), sizes of a format, rates of a size
+constexpr std::uint32_t kDeviceCalls = 4096;     // device calls of one reading, retries included
+constexpr std::size_t kModes = 4096;             // modes of one reading
+constexpr std::uint32_t kMaxDimension = 65536;   // a width or height above it is no real size
+}  // namespace modebounds
+
 struct ModeReading {
     std::vector<CameraMode> modes;
     // What failed, in the platform's words ("open /dev/video3", "IMoniker::BindToObject(IID_IBaseFilter)"),

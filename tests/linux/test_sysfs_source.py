@@ -130,9 +130,11 @@ def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(dev
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
         {"name": "Test Camera", "vid": "2560", "pid": "C0D6", "path": usb_path("1-2.4", 3).decode(),
-         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4"},
+         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4",
+         "moniker": None},
         {"name": "Second", "vid": "2560", "pid": "C0D6", "path": usb_path("2-1", 6).decode(),
-         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1"}]
+         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1",
+         "moniker": None}]
     assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}
 
 
@@ -160,7 +162,8 @@ def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno
                                  timeout=60)
     finally:
         folder.chmod(mode)
-    said = f"listing the video input devices failed: opendir /sys/class/video4linux: {os.strerror(errno.EACCES)} (EACCES)"
+    said = ("listing the video input devices failed: opendir /sys/class/video4linux: "
+            f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
     assert (listing.returncode, listing.stderr) == (0, "")
     assert json.loads(listing.stdout) == ["opendir /sys/class/video4linux", errno.EACCES, os.strerror(errno.EACCES), None,
                                           said]

@@ -55,7 +55,7 @@ def test_a_failed_system_call_is_told_in_its_own_words_with_status_3():
     out = run([Device(TARGET_A, "Cam A")], category_result=E_FAIL, category_errno=errno.EACCES)
     assert (out.returncode, out.stdout) == (3, "")
     assert out.stderr == ("zorvekcam: listing the video input devices failed: opendir /scripted/video4linux: "
-                          f"{os.strerror(errno.EACCES)} (EACCES)\n")
+                          f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})\n")
 
 
 @pytest.mark.parametrize("unbuffered", ["", "1"])
@@ -105,9 +105,9 @@ def test_json_holds_exactly_the_cameras_and_nothing_else():
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
         {"name": "Cam A", "vid": "2560", "pid": "C0D6", "path": TARGET_A.upper(), "node": "/dev/video0", "index": 0,
-         "backend": 200, "serial": None, "port": None},
+         "backend": 200, "serial": None, "port": None, "moniker": None},
         {"name": "", "vid": "2560", "pid": "C0D6", "path": TARGET_B.upper(), "node": "/dev/video2", "index": 2,
-         "backend": 200, "serial": None, "port": None},
+         "backend": 200, "serial": None, "port": None, "moniker": None},
     ]
     none = run([], "--json")
     assert (none.returncode, json.loads(none.stdout)) == (1, [])

@@ -165,7 +165,7 @@ def test_a_system_call_that_failed_is_told_by_its_call_and_errno_with_no_hresult
     assert (error.step, error.hresult, error.errno, error.strerror) == (
         "opendir /sys/class/video4linux", None, errno.EACCES, os.strerror(errno.EACCES))
     assert str(error) == (f"listing the video input devices failed: opendir /sys/class/video4linux: "
-                          f"{os.strerror(errno.EACCES)} (EACCES)")
+                          f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.step, copy.hresult, copy.errno, str(copy)) == (
         EnumerationError, error.step, None, errno.EACCES, str(error))
