@@ -44,6 +44,19 @@ private:
     HRESULT result_;
 };
 
+// The step an exception came out of: the walk's call, or the listing's own work on a device.
+const char* stepOf(WalkCall call, const char* onDevice) {
+    switch (call) {
+        case WalkCall::CreateEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
+        case WalkCall::CreateCategory: return "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)";
+        case WalkCall::NextDevice: return "IEnumMoniker::Next";
+        case WalkCall::Bind: return "IMoniker::BindToStorage(IID_IPropertyBag)";
+        case WalkCall::ReadPath: return "IPropertyBag::Read";
+        case WalkCall::OnDevice: break;
+    }
+    return onDevice;
+}
+
 const char* stepOf(WalkEnd end) {
     switch (end) {
         case WalkEnd::NoEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
@@ -93,19 +106,25 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
     const DevicePathFilter onlyCandidates(&couldBeTarget);
     const bool byMediaFoundation = indexing == CameraIndexing::MediaFoundation;
     std::vector<std::u16string> paths;  // with byMediaFoundation: each camera's DevicePath, whole
+    PlatformFailure::take();            // what an earlier walk on this thread left is not this walk's
     WalkState walk{};
     HRESULT failure = S_OK;
     WalkEnd end = WalkEnd::Completed;
+    WalkCall calling = WalkCall::CreateEnumerator;
+    const char* onDevice = "matchDevicePath";
     try {
         end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position) {
             std::uint8_t slot = 0;
+            onDevice = "matchDevicePath";
             if (!matchDevicePath(walk, path, traced, slot)) return;
             CameraEntry camera;
             BstrVariant name;
+            onDevice = "IPropertyBag::Read";
             if (bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK) camera.name = toU16(name.text());
             camera.vid = toU16(walk.extrctd_vid);
             camera.pid = toU16(walk.extrctd_pid);
             camera.path = toU16(walk.path);
+            onDevice = "identifyCamera";
             CameraIdentity identity = identifyCamera(path, position);
             camera.index = identity.index;
             camera.serial = std::move(identity.serial);
@@ -113,22 +132,28 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
             camera.node = std::move(identity.node);
             if (byMediaFoundation) paths.push_back(toU16(path));
             listing.cameras.push_back(std::move(camera));
-        }, &failure);
+        }, &failure, &calling);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
-        // A device's property bag that throws (an in-process COM object's C++ exception) ends the walk.
+        // A COM object that throws (an in-process object's C++ exception) ends the walk.
         listing.cameras.clear();
-        listing.failedStep = "IPropertyBag::Read";
+        listing.failedStep = stepOf(calling, onDevice);
         listing.result = static_cast<std::int32_t>(0x8000FFFFu);  // E_UNEXPECTED
         return listing;
     }
+    const PlatformFailure platform = PlatformFailure::take();
     // No video input device at all: the category is empty (S_FALSE), and so is the list.
     if (end == WalkEnd::NoCategory && failure == S_FALSE) return listing;
     if (end != WalkEnd::Completed) {
         listing.cameras.clear();
         listing.failedStep = stepOf(end);
         listing.result = failure;
+        // Where the platform said why in its own words, those are what the caller is told.
+        if (platform.call != nullptr && platform.error != 0) {
+            listing.failedStep = platform.call;
+            listing.errnoValue = platform.error;
+        }
         return listing;
     }
     if (byMediaFoundation) indexByMediaFoundation(listing, paths);

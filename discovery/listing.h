@@ -36,6 +36,10 @@ struct CameraListing {
     // failure: its list is empty.
     const char* failedStep = nullptr;
     std::int32_t result = 0;
+    // Not 0 where the step that failed was a system call of the platform's own (Linux): its errno.
+    // `failedStep` then names that call and what it was called on ("opendir
+    // /sys/class/video4linux"), and `result` is only the HRESULT that COM's callers were given.
+    int errnoValue = 0;
     std::string trace;  // the walk's trace texts, when asked for
 };
 

@@ -131,6 +131,14 @@ PyObject* cameraTuple(const CameraEntry& camera) noexcept {
     return tuple.release();
 }
 
+// None, or (step, HRESULT, None) where COM failed, (step, None, errno) where a system call did.
+PyObject* failureTuple(const CameraListing& listing) noexcept {
+    if (listing.failedStep == nullptr) Py_RETURN_NONE;
+    if (listing.errnoValue != 0) return Py_BuildValue("(sOi)", listing.failedStep, Py_None, listing.errnoValue);
+    return Py_BuildValue("(skO)", listing.failedStep,
+                         static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)), Py_None);
+}
+
 PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
     Owned cameras(PyList_New(0));
     if (!cameras) return nullptr;
@@ -141,11 +149,7 @@ PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
     Owned result(PyTuple_New(3));
     if (!result || !put(result.get(), 0, cameras.release())) return nullptr;
     if (!put(result.get(), 1, traced ? utf8Text(listing.trace) : Py_NewRef(Py_None))) return nullptr;
-    PyObject* failure = listing.failedStep == nullptr
-                            ? Py_NewRef(Py_None)
-                            : Py_BuildValue("(sk)", listing.failedStep,
-                                            static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)));
-    if (!put(result.get(), 2, failure)) return nullptr;
+    if (!put(result.get(), 2, failureTuple(listing))) return nullptr;
     return result.release();
 }
 
@@ -435,9 +439,9 @@ PyMethodDef functions[] = {
     {"list_cameras", method(listCamerasForPython), METH_VARARGS | METH_KEYWORDS,
      "list_cameras($module, /, traced=False, backend=0)\n--\n\n"
      "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port, node, moniker) tuples; "
-     "trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration "
-     "failed. backend 0: the platform's own index; 1400 (Windows only): Media Foundation's, leaving out the "
-     "cameras it does not list"},
+     "trace the walk's trace text when traced, else None; failure None, or (step, HRESULT, None) when a COM call "
+     "failed, (step, None, errno) when a system call did. backend 0: the platform's own index; 1400 (Windows "
+     "only): Media Foundation's, leaving out the cameras it does not list"},
     {"modes", method(modesForPython), METH_VARARGS | METH_KEYWORDS,
      "modes($module, /, source)\n--\n\n"
      "(modes, failure): the modes of the camera at source (its node on Linux, its moniker on Windows), read "

@@ -21,22 +21,24 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import errno
 import json
 import os
 import signal
 import sys
-import time
 from collections.abc import Sequence
 from types import FrameType
 
 from . import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__,
-               list_devices, trace, watch)
-from ._devices import _BACKEND, _BACKENDS, _TraceBlock
+               list_devices, watch)
+from ._devices import _BACKEND, _BACKENDS
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from fractions import Fraction
+
+    from _typeshed import SupportsWrite
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
@@ -93,10 +95,25 @@ def _flush() -> None:
         raise _StdoutFailed(error) from error
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse, but --help and --version keep the command's statuses for standard output: their
+    text is written through, and a write that fails is a _StdoutFailed (argparse would drop the
+    error, and leave the interpreter to fail at exit with a status of its own)."""
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if file is None or file is not sys.stdout or not message:
+            super()._print_message(message, file)
+            return
+        _emit(message.rstrip("\n"), flush=True)
+
+
+DEFAULT_INTERVAL = 1.0
+
+
 def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     # Usage and --version name the command as it was started.
     started_as = os.path.basename(sys.argv[0]) if sys.argv else ""
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="zorvekcam" if started_as.startswith("zorvekcam") else "python -m zorvekcam",
         description=f"Lists the attached cameras of the target model ({TARGET}).",
         epilog=EPILOG,
@@ -105,9 +122,9 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "(with --watch: one JSON object per event and line)")
     parser.add_argument("--watch", action="store_true", help="print a line for each camera there (present), then "
                         "one each time a camera is plugged in (added) or unplugged (removed), until Ctrl-C")
-    parser.add_argument("--interval", type=float, default=1.0, metavar="SECONDS",
+    parser.add_argument("--interval", type=float, metavar="SECONDS",
                         help="with --watch, where the system gives no device events: seconds between two scans "
-                        "(default: %(default)s)")
+                        f"(default: {DEFAULT_INTERVAL:g})")
     parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
                         "device events or not (for a container that the host passes no device events to)")
     parser.add_argument("--backend", choices=list(BACKENDS), help="the OpenCV backend whose index INDEX gives: "
@@ -119,6 +136,11 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
+    # Accepted without a watch, they would be ignored without a word.
+    if not args.watch and (args.interval is not None or args.poll):
+        parser.error("--interval and --poll go with --watch")
+    if args.interval is None:
+        args.interval = DEFAULT_INTERVAL
     if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
         parser.error("--interval must be a number of seconds above 0, at most a day")
     if args.backend is not None:
@@ -133,13 +155,33 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     return args
 
 
+# What --trace says for a walk that had no video device to walk (none there, or the enumeration
+# failed, which is said next): its trace is empty.
+NO_DEVICE_TRACE = "zorvekcam: the scan walked no video device: nothing to trace"
+
+
+class _StderrTrace(Trace):
+    """A trace that copies each walk's text to standard error as the walk ends (a watch's walks
+    happen inside watch(), where no block can be put around each). A machine without a video device
+    has empty walks: that is said once, until a walk has something to trace again."""
+
+    __slots__ = ("_nothing_said",)
+
+    def __init__(self) -> None:
+        super().__init__()
+        self._nothing_said = False
+
+    def _add(self, text: str) -> None:
+        if text:
+            print(text, file=sys.stderr, flush=True)
+        elif not self._nothing_said:
+            print(NO_DEVICE_TRACE, file=sys.stderr, flush=True)
+        self._nothing_said = not text
+
+
 def _scan(show_trace: bool, backend: int | None = None) -> list[Camera]:
-    with trace() as captured:
-        try:
-            return list_devices(backend)
-        finally:
-            if show_trace:
-                print(captured.text, file=sys.stderr, flush=True)
+    with _StderrTrace() if show_trace else contextlib.nullcontext():
+        return list_devices(backend)
 
 
 def _rate(fps: Fraction) -> str:
@@ -213,21 +255,19 @@ def _list(args: argparse.Namespace) -> int:
 
 
 def _print_event(event: Event, as_json: bool) -> None:
-    stamp = time.strftime("%Y-%m-%dT%H:%M:%S")
+    # Local time, with its offset from UTC, so that a line read elsewhere, or later, is unambiguous.
+    stamp = datetime.datetime.now().astimezone().isoformat(timespec="seconds")
     camera = event.camera
     if as_json:
         line = json.dumps({"time": stamp, "event": event.kind, "camera": camera.as_dict()})
     else:
         line = f"{stamp}  {event.kind:<9}  {shown(camera.name) or '-'}  {camera.node or shown(camera.path)}"
+        # What tells identical cameras apart, where the platform knows it.
+        if camera.serial:
+            line += f"  serial {shown(camera.serial)}"
+        elif camera.port:
+            line += f"  port {shown(camera.port)}"
     _emit(line, flush=True)
-
-
-class _StderrTrace(Trace):
-    """A trace that copies each walk's text to standard error as the walk ends: a watch's walks happen
-    inside watch(), where no block can be put around each."""
-
-    def _add(self, text: str) -> None:
-        print(text, file=sys.stderr, flush=True)
 
 
 class _Stop(Exception):
@@ -249,7 +289,7 @@ def _watch(args: argparse.Namespace) -> int:
     previous = {number: signal.signal(number, request_stop) for number in (signal.SIGINT, signal.SIGTERM)}
     try:
         print(f"watching for {TARGET} cameras; Ctrl-C stops", file=sys.stderr, flush=True)
-        with _TraceBlock(_StderrTrace) if args.trace else contextlib.nullcontext():
+        with _StderrTrace() if args.trace else contextlib.nullcontext():
             events = watch(args.interval, poll=args.poll)
             try:
                 for event in events:
@@ -281,8 +321,8 @@ def _silence_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = _parse(argv)
     try:
+        args = _parse(argv)  # --help and --version write, and exit here
         status = _watch(args) if args.watch else _list(args)
         _flush()  # a write error of buffered output shows here, not at exit
         return status
