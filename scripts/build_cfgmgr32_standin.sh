@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:?usage: scripts/build_cfgmgr32_standin.sh OUT_DIR}
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+  { echo "build_cfgmgr32_standin: needs mingw-w64 (g++-mingw-w64-x86-64-posix, scripts/setup.sh --test)" >&2; exit 1; }
 mkdir -p "$out"
 source=tests/windows/cfgmgr32_standin
 x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -Werror -static -s -shared -o "$out/cfgmgr32.dll" \
