@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tests' own cfgmgr32.dll (tests/windows/cfgmgr32_standin), cross-built with mingw-w64, for a
 # Wine prefix's system32, where the Windows stage puts it: Wine's own has no device notifications.
-#   scripts/build_cfgmgr32_standin.sh OUT_DIR        writes OUT_DIR/cfgmgr32.dll
+#   scripts/build_cfgmgr32_standin.sh OUT_DIR        writes OUT_DIR/cfgmgr32.dll (a prefix's
+#                                                    drive_c/windows/system32, for the stage)
 # Static, so that it needs no mingw-w64 runtime DLL beside it; stripped. Checked: it exports the two
 # notification functions itself and forwards the rest to setupapi.dll.
 set -euo pipefail

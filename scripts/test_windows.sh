@@ -123,8 +123,7 @@ started=$(seconds)
   "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
 # The watch's notification path, from the tests' own cfgmgr32.dll in system32, which only a Wine
 # started with it in WINEDLLOVERRIDES loads (the run above has Wine's, without notifications: it polls).
-scripts/build_cfgmgr32_standin.sh "$work/cfgmgr32"
-cp "$work/cfgmgr32/cfgmgr32.dll" "$WINEPREFIX/drive_c/windows/system32/"
+scripts/build_cfgmgr32_standin.sh "$WINEPREFIX/drive_c/windows/system32"
 standin() { (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 ZORVEK_TEST_CFGMGR32=1 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32=n,b" winrun_timeout=600 winrun "$py" "$@"); }
 standin -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" "$(winpath "$project/tests/windows/test_windows_notifications.py")"
 echo "test_windows: tests $(took "$started")"

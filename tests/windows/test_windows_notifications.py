@@ -241,7 +241,7 @@ def test_notices_that_come_while_the_watch_closes_call_nothing_after_it_unregist
     watcher.next()
     # Notices every few milliseconds, for longer than the close takes.
     plug(Device(target_path(1), "Cam B"), first=1)
-    standin.announce(*[line for _ in range(300) for line in (f"arrival {target_path(1)}", "pause 3")])
+    standin.announce(*[line for _ in range(500) for line in (f"arrival {target_path(1)}", "pause 4")])
     standin.delivered(3)
     watcher.close()
     standin.wait_for(lambda log: any(line[3] == "claimed" for line in log) and log[-1][3:] == ["thread", "end"],
