@@ -8,6 +8,7 @@ A camera is written into the registry, then announced; its latency runs from the
 the watch's callback (its log's time) to the event in hand (time.time(), the same system clock), and
 holds the burst's quiet time and one walk, whose own time is given beside. Prints one line.
 """
+
 import asyncio
 import os
 import statistics
@@ -81,8 +82,13 @@ def async_watch(standin: Standin, rounds: int) -> list[float]:
 
 
 def command_watch(standin: Standin, rounds: int) -> list[float]:
-    child = subprocess.Popen([sys.executable, "-m", "zorvekcam", "--watch", "--json"], stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    child = subprocess.Popen(
+        [sys.executable, "-m", "zorvekcam", "--watch", "--json"],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL,
+        text=True,
+    )
     try:
         child.stdout.readline()
         return rounds_of(standin, rounds, lambda: (child.stdout.readline(), time.time())[1])
@@ -112,9 +118,11 @@ def main() -> None:
             walks.append((time.perf_counter() - started) * 1000)
     finally:
         unplug()
-    print(f"notice to event, median (least-most) of {2 * rounds}: "
-          + ", ".join(f"{name} {shown(took)}" for name, took in results.items())
-          + f"; one walk alone {shown(walks)}")
+    print(
+        f"notice to event, median (least-most) of {2 * rounds}: "
+        + ", ".join(f"{name} {shown(took)}" for name, took in results.items())
+        + f"; one walk alone {shown(walks)}"
+    )
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The tests' own cfgmgr32.dll (tests/windows/cfgmgr32_standin) as its tests and benchmark drive it:
 notice files into the folder that ZORVEK_CFGMGR_DIR names, its log out of there (docs/windows.md
 says what the stand-in reads and writes)."""
+
 from __future__ import annotations
 
 import time
@@ -32,7 +33,7 @@ class Standin:
         the next look)."""
         path = self.folder / "log.txt"
         text = path.read_text() if path.exists() else ""
-        return [line.split(" ") for line in text[:text.rfind("\n") + 1].splitlines()]
+        return [line.split(" ") for line in text[: text.rfind("\n") + 1].splitlines()]
 
     def what(self, pid: int | None = None) -> list[str]:
         """The logged happenings (after time, process, thread), of one process or all."""

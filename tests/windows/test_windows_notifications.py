@@ -3,6 +3,7 @@ the tests' own cfgmgr32.dll (tests/windows/cfgmgr32_standin), which scripts/test
 the prefix's system32 and loads with WINEDLLOVERRIDES=cfgmgr32=n,b for this file alone. The tests
 write devices into the registry as test_windows_python.py does, and announce them through the
 stand-in, which calls the watch's callback on a thread of its own and logs every call."""
+
 import asyncio
 import ctypes
 import json
@@ -13,7 +14,6 @@ import re
 import subprocess
 import sys
 import threading
-import time
 from pathlib import Path
 
 import pytest
@@ -29,8 +29,10 @@ import zorvekcam._devices  # noqa: E402
 # stage's other tests have it: a process's load order comes from the Wine environment it starts in,
 # whatever a child is given, so each run checks its own.
 with_standin = os.environ.get("ZORVEK_TEST_CFGMGR32") == "1"
-needs_standin = pytest.mark.skipif(not with_standin, reason="needs the tests' cfgmgr32.dll loaded "
-                                   "(scripts/test_windows.sh runs this file a second time with it)")
+needs_standin = pytest.mark.skipif(
+    not with_standin,
+    reason="needs the tests' cfgmgr32.dll loaded (scripts/test_windows.sh runs this file a second time with it)",
+)
 
 
 @pytest.fixture
@@ -147,8 +149,14 @@ def test_cameras_announced_come_out_once_each_through_the_notifications(standin,
         events.append(watcher.next())
     finally:
         watcher.close()
-    assert kinds(events) == [("present", "Cam A"), ("added", "Cam B"), ("removed", "Cam B"),
-                             ("removed", "Cam A"), ("added", "Cam A"), ("removed", "Cam A")]
+    assert kinds(events) == [
+        ("present", "Cam A"),
+        ("added", "Cam B"),
+        ("removed", "Cam B"),
+        ("removed", "Cam A"),
+        ("added", "Cam A"),
+        ("removed", "Cam A"),
+    ]
     [(_, handle, _)] = standin.registrations()
     # Closed: unregistered, the stand-in's thread gone with its last registration, none of ours left.
     standin.wait_for(lambda log: log[-1][3:] == ["thread", "end"], "its thread ending")
@@ -244,14 +252,18 @@ def test_notices_that_come_while_the_watch_closes_call_nothing_after_it_unregist
     standin.announce(*[line for _ in range(500) for line in (f"arrival {target_path(1)}", "pause 4")])
     standin.delivered(3)
     watcher.close()
-    standin.wait_for(lambda log: any(line[3] == "claimed" for line in log) and log[-1][3:] == ["thread", "end"],
-                     "the notices all handed out and its thread ending")
+    standin.wait_for(
+        lambda log: any(line[3] == "claimed" for line in log) and log[-1][3:] == ["thread", "end"],
+        "the notices all handed out and its thread ending",
+    )
     what = standin.what()
     handle = next(line.split(" ")[1] for line in what if line.startswith("register "))
     closed = what.index(f"unregister {handle}")
     # Every call was over before the unregistering returned, and none came after it.
     calls = calls_of(standin, handle)
-    assert [c.split(" ")[0] for c in calls] == ["register"] + ["call", "returned"] * (len(calls) // 2 - 1) + ["unregister"]
+    assert [c.split(" ")[0] for c in calls] == ["register"] + ["call", "returned"] * (len(calls) // 2 - 1) + [
+        "unregister"
+    ]
     assert all(not w.startswith("call ") for w in what[closed:])
     assert any(w.startswith("undelivered arrival") for w in what[closed:])
     # What arrived meanwhile is there for the next watch.
@@ -281,10 +293,15 @@ def test_a_watch_polls_and_says_so_exactly_where_cfgmgr32_has_no_notifications(s
         assert warnings == []
         steps = [what.split(" ")[0] for what in standin.what(os.getpid())]
         assert [step for step in steps if step in ("register", "call", "returned", "unregister")] == [
-            "register", "call", "returned", "unregister"]
+            "register",
+            "call",
+            "returned",
+            "unregister",
+        ]
     else:
-        assert len(warnings) == 1 and warnings[0].startswith("no device events (cfgmgr32.dll has no "
-                                                             "CM_Register_Notification"), warnings
+        assert len(warnings) == 1 and warnings[0].startswith(
+            "no device events (cfgmgr32.dll has no CM_Register_Notification"
+        ), warnings
         assert standin.log() == []
 
 
@@ -292,8 +309,13 @@ def test_a_watch_polls_and_says_so_exactly_where_cfgmgr32_has_no_notifications(s
 @pytest.mark.parametrize("as_json", [False, True], ids=["table", "json"])
 def test_the_commands_watch_shows_the_announced_cameras(standin, as_json):
     plug(Device(target_path(0), "Cam A"))
-    child = subprocess.Popen([sys.executable, "-m", "zorvekcam", "--watch", *(["--json"] if as_json else [])],
-                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    child = subprocess.Popen(
+        [sys.executable, "-m", "zorvekcam", "--watch", *(["--json"] if as_json else [])],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     lines: queue.Queue = queue.Queue()
     threading.Thread(target=lambda: [lines.put(line) for line in child.stdout], daemon=True).start()
 
@@ -314,8 +336,11 @@ def test_the_commands_watch_shows_the_announced_cameras(standin, as_json):
     finally:
         child.kill()
         _, err = child.communicate(timeout=PATIENCE)
-    expected = [("present", "Cam A", target_path(0, "upper")), ("added", "Cam B", target_path(1, "upper")),
-                ("removed", "Cam B", target_path(1, "upper"))]
+    expected = [
+        ("present", "Cam A", target_path(0, "upper")),
+        ("added", "Cam B", target_path(1, "upper")),
+        ("removed", "Cam B", target_path(1, "upper")),
+    ]
     if as_json:
         records = [json.loads(text) for text in shown]
         assert [(r["event"], r["camera"]["name"], r["camera"]["path"]) for r in records] == expected

@@ -53,8 +53,8 @@ std::string narrow(const std::wstring& text) {
 std::string guidText(const GUID& g) {
     char text[40];
     std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
 }
 
@@ -67,8 +67,8 @@ void log(const std::string& what) {
     const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     const unsigned long long micros = ticks / 10 - 11644473600ULL * 1000000ULL;
     char head[96];
-    std::snprintf(head, sizeof head, "%llu.%06llu %lu %lu ", micros / 1000000, micros % 1000000,
-                  GetCurrentProcessId(), GetCurrentThreadId());
+    std::snprintf(head, sizeof head, "%llu.%06llu %lu %lu ", micros / 1000000, micros % 1000000, GetCurrentProcessId(),
+                  GetCurrentThreadId());
     const std::string line = head + what + "\n";
     const HANDLE file = CreateFileW((dir + L"\\log.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -153,8 +153,9 @@ void announce(const std::wstring& path) {
             const int size = MultiByteToWideChar(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()), nullptr, 0);
             std::wstring link(static_cast<std::size_t>(size), L'\0');
             MultiByteToWideChar(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()), link.data(), size);
-            deliver(verb == "arrival" ? CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL : CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL,
-                    link);
+            deliver(
+                verb == "arrival" ? CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL : CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL,
+                link);
         } else if (!line.empty()) {
             log("unknown line: " + line);
         }
@@ -212,9 +213,9 @@ extern "C" CONFIGRET WINAPI StandinRegisterNotification(PCM_NOTIFY_FILTER filter
             std::to_string(filter->cbSize));
         return filter->cbSize != sizeof(CM_NOTIFY_FILTER) ? CR_INVALID_DATA : CR_CALL_NOT_IMPLEMENTED;
     }
-    auto* registration = new Registration{filter->u.DeviceInterface.ClassGuid,
-                                          (filter->Flags & CM_NOTIFY_FILTER_FLAG_ALL_INTERFACE_CLASSES) != 0, callback,
-                                          context};
+    auto* registration =
+        new Registration{filter->u.DeviceInterface.ClassGuid,
+                         (filter->Flags & CM_NOTIFY_FILTER_FLAG_ALL_INTERFACE_CLASSES) != 0, callback, context};
     bool start = false;
     {
         const std::lock_guard<std::mutex> held(lock);
