@@ -166,7 +166,8 @@ def test_cameras_announced_come_out_once_each_through_the_notifications(standin,
 
 
 @needs_standin
-def test_a_notice_that_comes_while_the_watch_walks_is_kept_for_the_next_walk(standin, monkeypatch):
+@pytest.mark.parametrize("Watch", [SyncWatch, AsyncWatch], ids=["watch", "awatch"])
+def test_a_notice_that_comes_while_the_watch_walks_is_kept_for_the_next_walk(standin, monkeypatch, Watch):
     plug(Device(target_path(0), "Cam A"))
     walk = zorvekcam._devices.list_devices
     walks = []
@@ -183,7 +184,7 @@ def test_a_notice_that_comes_while_the_watch_walks_is_kept_for_the_next_walk(sta
         return found
 
     monkeypatch.setattr(zorvekcam._devices, "list_devices", walk_then_announce)
-    watcher = SyncWatch()
+    watcher = Watch()
     try:
         events = [watcher.next()]
         unplug("ZorvekTestDevice000")
