@@ -128,4 +128,10 @@ started=$(seconds)
 # The registry the tests write is the stage's own prefix's. A watch that never reports would hang.
 (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun_timeout=600 winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
   "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
+# The watch's notification path, from the tests' own cfgmgr32.dll in system32, which only a Wine
+# started with it in WINEDLLOVERRIDES loads (the run above has Wine's, without notifications: it polls).
+scripts/build_cfgmgr32_standin.sh "$WINEPREFIX/drive_c/windows/system32"
+standin() { (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 ZORVEK_TEST_CFGMGR32=1 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32=n,b" winrun_timeout=600 winrun "$py" "$@"); }
+standin -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" "$(winpath "$project/tests/windows/test_windows_notifications.py")"
 echo "test_windows: tests $(took "$started")"
+standin "$(winpath bench/windows_watch_latency.py)" | tr -d '\r' | sed 's/^/test_windows: /'
