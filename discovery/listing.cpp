@@ -17,6 +17,24 @@ std::u16string toU16(const OLECHAR* text) {
     return copy;
 }
 
+// The moniker's display name, which binds the device again later (readCameraModes); none where the
+// moniker cannot tell it (our stand-in's devices have none) or tells more than any device's name
+// holds: a name cut short would bind nothing, or another device.
+constexpr std::size_t kMaxDisplayName = 4096;
+std::optional<std::u16string> displayNameOf(IMoniker& moniker) {
+    LPOLESTR name = nullptr;
+    const HRESULT hr = moniker.GetDisplayName(nullptr, nullptr, &name);
+    std::optional<std::u16string> copy;
+    if (hr == S_OK && name != nullptr) {
+        std::u16string text;
+        for (const OLECHAR* unit = name; *unit != 0 && text.size() <= kMaxDisplayName; ++unit)
+            text.push_back(static_cast<char16_t>(*unit));
+        if (!text.empty() && text.size() <= kMaxDisplayName) copy = std::move(text);
+    }
+    if (name != nullptr) CoTaskMemFree(name);
+    return copy;
+}
+
 // The matching rule alone, on a walk of its own: whether a device with this path can be a target.
 bool couldBeTarget(const OLECHAR* path) {
     WalkState walk{};
@@ -69,7 +87,7 @@ CameraListing listCameras(bool traced) {
     HRESULT failure = S_OK;
     WalkEnd end = WalkEnd::Completed;
     try {
-        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position) {
+        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
             std::uint8_t slot = 0;
             if (!matchDevicePath(walk, path, traced, slot)) return;
             CameraEntry camera;
@@ -82,6 +100,7 @@ CameraListing listCameras(bool traced) {
             camera.index = identity.index;
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
+            camera.moniker = displayNameOf(moniker);
             listing.cameras.push_back(std::move(camera));
         }, &failure);
     } catch (const std::bad_alloc&) {

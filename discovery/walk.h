@@ -13,7 +13,7 @@ enum class WalkEnd {
     NotBound,      // a device's property bag could not be bound
 };
 
-// Calls onDevice(IPropertyBag&, const OLECHAR* path, ULONG position) for every device whose
+// Calls onDevice(IPropertyBag&, const OLECHAR* path, ULONG position, IMoniker&) for every device whose
 // "DevicePath" reads, in enumeration order; `position` counts every device the category lists,
 // those whose path cannot be read included, from 0. With `traced`, writes the scan's progress texts.
 // Where it ends early, `failure` receives the failing call's result.
@@ -47,7 +47,7 @@ WalkEnd walkVideoInputs(bool traced, OnDevice&& onDevice, HRESULT* failure = nul
         BstrVariant path;
         if (bag->Read(OLESTR("DevicePath"), path.get(), nullptr) != S_OK) continue;
         if (traced) trace(" While loop hr S_OK successed");
-        onDevice(*bag.get(), path.text(), position);
+        onDevice(*bag.get(), path.text(), position, *moniker.get());
     }
     return WalkEnd::Completed;
 }
