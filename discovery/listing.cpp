@@ -42,23 +42,6 @@ bool couldBeTarget(const OLECHAR* path) {
     return matchDevicePath(walk, path, false, slot);
 }
 
-// The listing runs on any thread: it joins the multithreaded apartment where the thread has none,
-// and leaves it again; a thread that has an apartment of either kind keeps it, and the walk runs in it.
-class ComOnThisThread {
-public:
-    ComOnThisThread() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ComOnThisThread(const ComOnThisThread&) = delete;
-    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
-    ~ComOnThisThread() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
-    HRESULT result() const { return result_; }
-
-private:
-    HRESULT result_;
-};
-
 const char* stepOf(WalkEnd end) {
     switch (end) {
         case WalkEnd::NoEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
