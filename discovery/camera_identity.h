@@ -13,6 +13,7 @@ struct CameraIdentity {
     std::uint32_t index = 0;               // what a capture library opens the camera by
     std::optional<std::u16string> serial;  // the USB device's serial number
     std::optional<std::u16string> port;    // the physical USB port it is plugged into
+    std::optional<std::u16string> node;    // Linux: the capture node to open it by, "/dev/video3"
 };
 
 // `path` is the camera's "DevicePath" as read, `position` its place among all video input devices

@@ -83,6 +83,7 @@ CameraListing listCameras(bool traced) {
             camera.index = identity.index;
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
+            camera.node = std::move(identity.node);
             camera.moniker = displayNameOf(moniker);
             listing.cameras.push_back(std::move(camera));
         }, &failure);

@@ -345,6 +345,7 @@ CameraIdentity identifyCamera(const OLECHAR* path, std::uint32_t position) {
     const std::optional<std::uint32_t> number = sysfs::videoNumber(node);
     if (!number) return identity;
     identity.index = *number;
+    identity.node = standin::utf8ToUtf16("/dev/" + node);
     std::string target;
     if (!readLink(kClassDirectory + node, target)) return identity;
     const sysfs::Placement where = sysfs::place(target);

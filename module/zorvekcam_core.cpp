@@ -24,6 +24,7 @@
 #include <string>
 #include <system_error>
 
+#include "camera_modes.h"
 #include "device_events.h"
 #include "listing.h"
 
@@ -117,13 +118,14 @@ PyObject* utf8Text(const std::string& text) noexcept {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-// (name, vid, pid, path, index, serial, port)
+// (name, vid, pid, path, index, serial, port, node, moniker)
 PyObject* cameraTuple(const CameraEntry& camera) noexcept {
-    Owned tuple(PyTuple_New(7));
+    Owned tuple(PyTuple_New(9));
     if (!tuple || !put(tuple.get(), 0, text(camera.name)) || !put(tuple.get(), 1, text(camera.vid)) ||
         !put(tuple.get(), 2, text(camera.pid)) || !put(tuple.get(), 3, text(camera.path)) ||
         !put(tuple.get(), 4, PyLong_FromUnsignedLong(camera.index)) || !put(tuple.get(), 5, text(camera.serial)) ||
-        !put(tuple.get(), 6, text(camera.port))) {
+        !put(tuple.get(), 6, text(camera.port)) || !put(tuple.get(), 7, text(camera.node)) ||
+        !put(tuple.get(), 8, text(camera.moniker))) {
         return nullptr;
     }
     return tuple.release();
@@ -160,6 +162,97 @@ PyObject* listCamerasForPython(PyObject*, PyObject* arguments, PyObject* keyword
             listing = listCameras(traced != 0);
         }
         return listingTuple(listing, traced != 0);
+    });
+}
+
+// A FourCC as text, its first character in the low byte: printable ASCII as it is, any other byte (and
+// the backslash, so that the text reads back one way only) as \xNN. "MJPG", "YUYV", "Y16 ".
+std::string fourccText(std::uint32_t fourcc) {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const unsigned char byte = static_cast<unsigned char>(fourcc >> shift);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            text.push_back(static_cast<char>(byte));
+        } else {
+            text.append("\\x").push_back(hex[byte >> 4]);
+            text.push_back(hex[byte & 0xF]);
+        }
+    }
+    return text;
+}
+
+// (format, sizes, width, height, max_width, max_height, step_width, step_height, has_rate, rates,
+//  numerator, denominator, max_numerator, max_denominator, step_numerator, step_denominator): spans
+// as ModeSpan's values (0 discrete, 1 stepwise, 2 continuous), intervals in seconds per frame.
+PyObject* modeTuple(const CameraMode& mode) {
+    const std::string format = fourccText(mode.fourcc);
+    return Py_BuildValue("(s#iIIIIIINiIIIIII)", format.data(), static_cast<Py_ssize_t>(format.size()),
+                         static_cast<int>(mode.sizes), mode.width, mode.height, mode.maxWidth, mode.maxHeight,
+                         mode.stepWidth, mode.stepHeight, PyBool_FromLong(mode.hasRate), static_cast<int>(mode.rates),
+                         mode.interval.numerator, mode.interval.denominator, mode.maxInterval.numerator,
+                         mode.maxInterval.denominator, mode.stepInterval.numerator, mode.stepInterval.denominator);
+}
+
+bool fraction(const FrameInterval& interval) { return interval.numerator != 0 && interval.denominator != 0; }
+
+// What Python turns into fractions never divides by 0, whatever a backend let through.
+bool usable(const CameraMode& mode) {
+    const auto sizes = static_cast<unsigned>(mode.sizes);
+    const auto rates = static_cast<unsigned>(mode.rates);
+    if (sizes > 2 || rates > 2) return false;
+    if (!mode.hasRate) return true;
+    return fraction(mode.interval) && (mode.rates == ModeSpan::Discrete || fraction(mode.maxInterval)) &&
+           (mode.rates != ModeSpan::Stepwise || fraction(mode.stepInterval));
+}
+
+PyObject* modesForPython(PyObject*, PyObject* arguments, PyObject* keywords) noexcept {
+    static const char* names[] = {"source", nullptr};
+    PyObject* source = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "U:modes", const_cast<char**>(names), &source)) {
+        return nullptr;
+    }
+    Owned units(PyUnicode_AsEncodedString(source, "utf-16-le", "strict"));
+    if (!units) return nullptr;
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(units.get(), &bytes, &size) != 0) return nullptr;
+    return guarded([&]() -> PyObject* {
+        std::u16string wide(static_cast<std::size_t>(size) / 2, u'\0');
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            const auto low = static_cast<unsigned char>(bytes[2 * i]);
+            const auto high = static_cast<unsigned char>(bytes[2 * i + 1]);
+            wide[i] = static_cast<char16_t>(low | high << 8);
+        }
+        if (wide.empty() || wide.find(u'\0') != std::u16string::npos) {
+            PyErr_SetString(PyExc_ValueError, "source must be a device's node or moniker, without null characters");
+            return nullptr;
+        }
+        ModeReading reading;
+        {
+            Unlocked unlocked;
+            reading = readCameraModes(wide);
+        }
+        Owned modes(PyList_New(0));
+        if (!modes) return nullptr;
+        for (const CameraMode& mode : reading.modes) {
+            if (!usable(mode)) continue;
+            Owned entry(modeTuple(mode));
+            if (!entry || PyList_Append(modes.get(), entry.get()) != 0) return nullptr;
+        }
+        PyObject* failure = Py_NewRef(Py_None);
+        if (!reading.failedStep.empty()) {
+            Py_DECREF(failure);
+#ifdef _WIN32
+            failure = Py_BuildValue("(Nk)", utf8Text(reading.failedStep),
+                                    static_cast<unsigned long>(static_cast<std::uint32_t>(reading.error)));
+#else
+            failure = Py_BuildValue("(Ni)", utf8Text(reading.failedStep), static_cast<int>(reading.error));
+#endif
+        }
+        Owned result(PyTuple_New(2));
+        if (!result || !put(result.get(), 0, modes.release()) || !put(result.get(), 1, failure)) return nullptr;
+        return result.release();
     });
 }
 
@@ -321,8 +414,16 @@ PyType_Spec monitorSpec = {"zorvekcam._core.Monitor", sizeof(Monitor), 0, Py_TPF
 PyMethodDef functions[] = {
     {"list_cameras", method(listCamerasForPython), METH_VARARGS | METH_KEYWORDS,
      "list_cameras($module, /, traced=False)\n--\n\n"
-     "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port) tuples; trace the walk's "
-     "trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed"},
+     "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port, node, moniker) tuples; "
+     "trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration "
+     "failed"},
+    {"modes", method(modesForPython), METH_VARARGS | METH_KEYWORDS,
+     "modes($module, /, source)\n--\n\n"
+     "(modes, failure): the modes of the camera at source (its node on Linux, its moniker on Windows), read "
+     "with the interpreter's lock released, as (format, sizes, width, height, max_width, max_height, step_width, "
+     "step_height, has_rate, rates, numerator, denominator, max_numerator, max_denominator, step_numerator, "
+     "step_denominator) tuples (spans 0 discrete, 1 stepwise, 2 continuous; intervals in seconds per frame); "
+     "failure None, or (step, errno) on Linux, (step, HRESULT) on Windows, when the device could not be read"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,14 +7,18 @@
 Every call looks at the devices attached at that moment, in one walk, with the interpreter's lock
 released. Nothing is written to standard output; `trace()` hands the walk's trace over for diagnosis.
 
+>>> for mode in camera.modes():   # asked of the device when called, never by a listing
+...     print(mode.format, mode.width, mode.height, mode.fps)
+
 >>> for event in zorvekcam.watch():   # or: async for event in zorvekcam.awatch()
 ...     print(event.kind, event.camera.name)   # "present", then "added" and "removed"
 """
 
 from ._core import VERSION as __version__
-from ._devices import (CAP_DSHOW, CAP_V4L2, Camera, EnumerationError, Trace, acount, alist_devices, count,
-                       list_devices, trace)
+from ._devices import (CAP_DSHOW, CAP_V4L2, Camera, CameraError, EnumerationError, Mode, RateRange, SizeRange,
+                       Trace, acount, alist_devices, count, list_devices, trace)
 from ._watch import Event, awatch, watch
 
-__all__ = ["CAP_DSHOW", "CAP_V4L2", "Camera", "EnumerationError", "Event", "Trace", "acount", "alist_devices",
-           "awatch", "count", "list_devices", "trace", "watch", "__version__"]
+__all__ = ["CAP_DSHOW", "CAP_V4L2", "Camera", "CameraError", "EnumerationError", "Event", "Mode", "RateRange",
+           "SizeRange", "Trace", "acount", "alist_devices", "awatch", "count", "list_devices", "trace", "watch",
+           "__version__"]

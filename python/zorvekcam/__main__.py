@@ -3,8 +3,18 @@ come and go.
 
 Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or
 SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video
-devices failed, 74 when standard output cannot be written (a full disk, say), 130 when a listing is
-interrupted, 141 when the reader of standard output went away (`... | head`).
+devices failed, 4 when the cameras are listed but the modes of one or more could not be read (with
+--modes: each such camera is named on standard error, its modes left out of the table and null in the
+JSON), 74 when standard output cannot be written (a full disk, say), 130 when a listing is interrupted,
+141 when the reader of standard output went away (`... | head`).
+
+With --json --modes each camera's object holds "modes": a list of objects {"format": "MJPG", "width":
+1280, "height": 720, "fps": "30000/1001", "sizes": null, "rates": null}, one per mode (see
+zorvekcam.Mode): "fps" is exact, numerator/denominator, null where the device tells no rate; "sizes" a
+range of sizes {"kind": "stepwise" or "continuous", "min_width", "min_height", "max_width",
+"max_height", "step_width", "step_height"} or null; "rates" a range of rates {"kind", "min_fps",
+"max_fps", "step_interval"} (fractions as "n/d" text; step_interval in seconds, null when
+continuous) or null.
 """
 
 from __future__ import annotations
@@ -20,12 +30,17 @@ import time
 from collections.abc import Sequence
 from types import FrameType
 
-from . import Camera, EnumerationError, Event, Trace, __version__, list_devices, trace, watch
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from fractions import Fraction
+
+from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
 from ._devices import _TraceBlock
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
 EXIT_ENUMERATION_FAILED = 3
+EXIT_MODES_FAILED = 4
 EXIT_WRITE_FAILED = 74  # EX_IOERR
 EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
@@ -33,8 +48,8 @@ EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 TARGET = "USB 2560:C0D6"
 EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
           "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
-          "devices failed, 74 when standard output cannot be written, 130 when a listing is interrupted, 141 when "
-          "the reader of standard output went away.")
+          "devices failed, 4 when the modes of a listed camera could not be read (--modes), 74 when standard output "
+          "cannot be written, 130 when a listing is interrupted, 141 when the reader of standard output went away.")
 
 # C0 controls, DEL and C1 controls: a device names itself, and a name holding ESC sequences must not
 # clear or retitle the user's terminal, nor a newline split a row. Shown as Python shows them.
@@ -92,12 +107,16 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "(default: %(default)s)")
     parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
                         "device events or not (for a container that the host passes no device events to)")
+    parser.add_argument("--modes", action="store_true", help="after each camera, the modes it can be opened in "
+                        "(format, size, frame rate), asked of the device: this opens each camera")
     parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
                         "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
         parser.error("--interval must be a number of seconds above 0, at most a day")
+    if args.modes and args.watch:
+        parser.error("--modes lists the modes of the cameras attached now; it does not go with --watch")
     return args
 
 
@@ -110,7 +129,30 @@ def _scan(show_trace: bool) -> list[Camera]:
                 print(captured.text, file=sys.stderr, flush=True)
 
 
-def _table(cameras: Sequence[Camera]) -> str:
+def _rate(fps: Fraction) -> str:
+    # Exact, with the decimals a person reads where it is no whole number: "30", "30000/1001 (29.970)".
+    return str(fps) if fps.denominator == 1 else f"{fps} ({float(fps):.3f})"
+
+
+def _mode_line(mode: Mode) -> str:
+    """One mode for a person: "MJPG  1280x720  30 fps", ranges as ranges."""
+    size = f"{mode.width}x{mode.height}"
+    if mode.sizes is not None:
+        s = mode.sizes
+        size = f"{s.min_width}x{s.min_height} - {s.max_width}x{s.max_height}"
+        size += " continuous" if s.kind == "continuous" else f" step {s.step_width}x{s.step_height}"
+    if mode.fps is None:
+        rate = "no rate given"
+    elif mode.rates is None:
+        rate = f"{_rate(mode.fps)} fps"
+    else:
+        r = mode.rates
+        rate = f"{_rate(r.min_fps)} - {_rate(r.max_fps)} fps"
+        rate += " continuous" if r.step_interval is None else f" interval step {r.step_interval} s"
+    return shown(f"{mode.format}  {size}  {rate}")
+
+
+def _table(cameras: Sequence[Camera], modes: Sequence[list[Mode] | None] = ()) -> str:
     headings = ["NAME", "VID", "PID", "INDEX", "SERIAL", "PORT", "NODE", "PATH"]
     rows = [[shown(c.name) or "-", shown(c.vid), shown(c.pid), str(c.index), shown(c.serial or "-"),
              shown(c.port or "-"), c.node or "-", shown(c.path)] for c in cameras]
@@ -119,18 +161,40 @@ def _table(cameras: Sequence[Camera]) -> str:
         for row in rows:
             row.pop(6)
     widths = [max(len(row[i]) for row in [headings, *rows]) for i in range(len(headings))]
-    return "\n".join("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip()
-                     for row in [headings, *rows])
+    lines = ["  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() for row in [headings, *rows]]
+    if modes:  # each camera's modes, indented, under its line
+        lines[1:] = [text for line, listed in zip(lines[1:], modes)
+                     for text in [line, *("    " + _mode_line(mode) for mode in listed or ())]]
+    return "\n".join(lines)
+
+
+def _modes(cameras: Sequence[Camera]) -> list[list[Mode] | None]:
+    """Each camera's modes; None, said on standard error, for a camera whose modes cannot be read."""
+    found: list[list[Mode] | None] = []
+    for camera in cameras:
+        try:
+            found.append(camera.modes())
+        except CameraError as error:
+            where = camera.node or camera.moniker or camera.path
+            print(f"zorvekcam: {shown(camera.name) or '-'} ({shown(where)}): {shown(str(error))}", file=sys.stderr)
+            found.append(None)
+    return found
 
 
 def _list(args: argparse.Namespace) -> int:
     cameras = _scan(args.trace)
+    modes = _modes(cameras) if args.modes else []
     if args.json:
-        _emit(json.dumps([c.as_dict() for c in cameras], indent=2))
+        entries: list[dict[str, object]] = [{**c.as_dict()} for c in cameras]
+        for entry, listed in zip(entries, modes):
+            entry["modes"] = None if listed is None else [m.as_dict() for m in listed]
+        _emit(json.dumps(entries, indent=2))
     elif cameras:
-        _emit(_table(cameras))
+        _emit(_table(cameras, modes))
     else:
         _emit(f"none attached ({TARGET})")
+    if None in modes:
+        return EXIT_MODES_FAILED
     return EXIT_LISTED if cameras else EXIT_NONE_ATTACHED
 
 

@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import contextvars
+import os
 import sys
+from errno import ENOENT
 
 from . import _core
 
@@ -11,6 +13,7 @@ from . import _core
 # cost `import zorvekcam` more than everything else it does.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from fractions import Fraction
     from types import TracebackType
 
 # What OpenCV's VideoCapture(index, backend) takes to open a camera: its API preference constants
@@ -51,6 +54,141 @@ class _Record:
             object.__setattr__(self, name, value)
 
 
+def _fraction_text(value: Fraction) -> str:
+    # Exact, and read back by Fraction(): "30000/1001", "30/1".
+    return f"{value.numerator}/{value.denominator}"
+
+
+class SizeRange(_Record):
+    """A range of sizes a mode admits: every width from ``min_width`` to ``max_width`` by
+    ``step_width``, and every height likewise. ``kind`` is "stepwise", or "continuous" (steps of 1)."""
+
+    __slots__ = ("kind", "min_width", "min_height", "max_width", "max_height", "step_width", "step_height")
+
+    kind: str
+    min_width: int
+    min_height: int
+    max_width: int
+    max_height: int
+    step_width: int
+    step_height: int
+
+    def __init__(self, kind: str, min_width: int, min_height: int, max_width: int, max_height: int,
+                 step_width: int, step_height: int) -> None:
+        self._set(kind=kind, min_width=min_width, min_height=min_height, max_width=max_width,
+                  max_height=max_height, step_width=step_width, step_height=step_height)
+
+    def as_dict(self) -> dict[str, str | int]:
+        """The fields by name, as the command line's JSON shows them."""
+        return {field: getattr(self, field) for field in self.__slots__}
+
+
+class RateRange(_Record):
+    """A range of frame rates a mode admits, in frames a second, exact: from ``min_fps`` to
+    ``max_fps``. A device steps its time per frame, not its rate: a "stepwise" range admits the rates
+    of the intervals 1/max_fps, 1/max_fps + step_interval, ... up to 1/min_fps (``step_interval`` in
+    seconds); a "continuous" one every rate between the two (``step_interval`` None)."""
+
+    __slots__ = ("kind", "min_fps", "max_fps", "step_interval")
+
+    kind: str
+    min_fps: Fraction
+    max_fps: Fraction
+    step_interval: Fraction | None
+
+    def __init__(self, kind: str, min_fps: Fraction, max_fps: Fraction, step_interval: Fraction | None) -> None:
+        self._set(kind=kind, min_fps=min_fps, max_fps=max_fps, step_interval=step_interval)
+
+    def as_dict(self) -> dict[str, str | None]:
+        """The fields by name, as the command line's JSON shows them: fractions as exact "n/d" text."""
+        step = self.step_interval
+        return {"kind": self.kind, "min_fps": _fraction_text(self.min_fps), "max_fps": _fraction_text(self.max_fps),
+                "step_interval": None if step is None else _fraction_text(step)}
+
+
+class Mode(_Record):
+    """One way to open a camera: a pixel format, a size and a frame rate, as the device reports them.
+
+    A size the device lists with several rates is one Mode per rate, in the device's order. A range of
+    sizes or of rates stays one Mode, with the range in ``sizes`` or ``rates``: ``width`` and ``height``
+    are then the smallest size, ``fps`` the highest rate.
+    """
+
+    __slots__ = ("format", "width", "height", "fps", "sizes", "rates")
+
+    format: str
+    """The FourCC as the platform reports it ("MJPG", "YUYV" on Linux, "YUY2" on Windows, "H264"); a
+    byte that is no printable ASCII character (or a backslash) shows as \\xNN."""
+    width: int
+    """The width in pixels; for a range of sizes, its smallest."""
+    height: int
+    """The height in pixels; for a range of sizes, its smallest."""
+    fps: Fraction | None
+    """Frames a second, exact (30000/1001 for NTSC's 29.97); for a range of rates, its highest; None
+    where the device tells no rate for this size."""
+    sizes: SizeRange | None
+    """The range of sizes, or None for the one size ``width`` x ``height``."""
+    rates: RateRange | None
+    """The range of rates, or None for the one rate ``fps``."""
+
+    def __init__(self, format: str, width: int, height: int, fps: Fraction | None, sizes: SizeRange | None = None,
+                 rates: RateRange | None = None) -> None:
+        self._set(format=format, width=width, height=height, fps=fps, sizes=sizes, rates=rates)
+
+    def as_dict(self) -> dict[str, str | int | dict[str, str | int] | dict[str, str | None] | None]:
+        """The fields by name, as the command line's JSON shows them: rates as exact "n/d" text,
+        ranges as objects, null where there is none."""
+        return {"format": self.format, "width": self.width, "height": self.height,
+                "fps": None if self.fps is None else _fraction_text(self.fps),
+                "sizes": None if self.sizes is None else self.sizes.as_dict(),
+                "rates": None if self.rates is None else self.rates.as_dict()}
+
+
+_SPANS = ("discrete", "stepwise", "continuous")
+
+
+def _mode(entry: tuple[str, int, int, int, int, int, int, int, bool, int, int, int, int, int, int, int]) -> Mode:
+    from fractions import Fraction  # costs more than the rest of `import zorvekcam`: only when modes are read
+
+    (format, sizes, width, height, max_width, max_height, step_width, step_height, has_rate, rates,
+     numerator, denominator, max_numerator, max_denominator, step_numerator, step_denominator) = entry
+    size_range = None
+    if sizes:
+        size_range = SizeRange(_SPANS[sizes], width, height, max_width, max_height, step_width, step_height)
+    fps = Fraction(denominator, numerator) if has_rate else None
+    rate_range = None
+    if has_rate and rates:
+        step = Fraction(step_numerator, step_denominator) if _SPANS[rates] == "stepwise" else None
+        rate_range = RateRange(_SPANS[rates], Fraction(max_denominator, max_numerator), Fraction(denominator, numerator),
+                               step)
+    return Mode(format, width, height, fps, size_range, rate_range)
+
+
+class CameraError(OSError):
+    """A camera's device could not be opened, or not read to its end. ``step`` names what failed:
+    on Linux the call and the node ("open /dev/video3", "VIDIOC_ENUM_FMT /dev/video3"), with
+    ``errno`` and ``strerror`` set; on Windows the COM call, with ``hresult`` its result (unsigned)."""
+
+    step: str
+    hresult: int | None
+
+    def __init__(self, step: str, errno: int | None = None, hresult: int | None = None) -> None:
+        if errno is not None:
+            super().__init__(errno, os.strerror(errno))
+            self._message = f"reading the camera's modes failed: {step}: {os.strerror(errno)} (errno {errno})"
+        else:
+            super().__init__(f"reading the camera's modes failed: {step} returned 0x{(hresult or 0):08X}")
+            self._message = str(self.args[0])
+        self.step = step
+        self.hresult = hresult
+
+    def __str__(self) -> str:
+        return self._message
+
+    def __reduce__(self) -> tuple[type[CameraError], tuple[str, int | None, int | None]]:
+        return type(self), (self.step, self.errno, self.hresult)
+
+
 class Camera(_Record):
     """One attached camera of the target model.
 
@@ -58,7 +196,7 @@ class Camera(_Record):
     several identical cameras, go by ``serial`` where the cameras have one, else by ``port``.
     """
 
-    __slots__ = ("name", "vid", "pid", "path", "node", "index", "backend", "serial", "port")
+    __slots__ = ("name", "vid", "pid", "path", "node", "index", "backend", "serial", "port", "moniker")
 
     name: str
     """Its "FriendlyName", whole; empty when the device has no readable name."""
@@ -79,15 +217,53 @@ class Camera(_Record):
     """The USB serial number, where the device reports one (a real one, not one the system made up)."""
     port: str | None
     """The physical USB port (on Linux the USB device's kernel name, such as "1-2.3"), where known."""
+    moniker: str | None
+    """Windows: the display name of its DirectShow moniker, which tells identical cameras apart where
+    their names cannot; None elsewhere."""
 
     def __init__(self, name: str, vid: str, pid: str, path: str, node: str | None, index: int, backend: int,
-                 serial: str | None, port: str | None) -> None:
+                 serial: str | None, port: str | None, moniker: str | None = None) -> None:
         self._set(name=name, vid=vid, pid=pid, path=path, node=node, index=index, backend=backend, serial=serial,
-                  port=port)
+                  port=port, moniker=moniker)
 
     def as_dict(self) -> dict[str, str | int | None]:
         """The fields by name, as the command line's JSON shows them."""
         return {field: getattr(self, field) for field in self.__slots__}
+
+    def modes(self) -> list[Mode]:
+        """The modes the camera can be opened in, asked of the device now (a listing never asks): on
+        Linux its node is opened once and enumerated; on Windows its capture filter is bound. The
+        interpreter's lock is released meanwhile. CameraError when the device cannot be opened or read."""
+        source = self.node or self.moniker
+        if not source:
+            raise CameraError("find the camera's node or moniker", errno=ENOENT)
+        entries, failure = _core.modes(source)
+        if failure is not None:
+            step, code = failure
+            if sys.platform == "win32":
+                raise CameraError(step, hresult=code)
+            raise CameraError(step, errno=code)
+        return [_mode(entry) for entry in entries]
+
+    @property
+    def ffmpeg_input(self) -> list[str]:
+        """The arguments that make ffmpeg open this camera, to put before its output options:
+        ``["-f", "v4l2", "-i", "/dev/video3"]`` on Linux; on Windows ``["-f", "dshow", "-i",
+        "video=<moniker>"]`` with the moniker's ':' made '_', as ffmpeg names a device's alternative
+        name; ``[]`` where the camera has neither."""
+        if self.node:
+            return ["-f", "v4l2", "-i", self.node]
+        if self.moniker:
+            return ["-f", "dshow", "-i", "video=" + self.moniker.replace(":", "_")]
+        return []
+
+    @property
+    def gstreamer_source(self) -> str | None:
+        """The GStreamer element that opens this camera, for a launch line or Gst.parse_launch():
+        ``v4l2src device=/dev/video3`` on Linux; None elsewhere."""
+        if self.node and all(c.isascii() and (c.isalnum() or c in "/._-") for c in self.node):
+            return f"v4l2src device={self.node}"
+        return None
 
 
 class EnumerationError(OSError):
@@ -156,17 +332,6 @@ def trace() -> _TraceBlock:
     return _TraceBlock()
 
 
-def _node(path: str) -> str | None:
-    # A Linux device path ends in the name of the node to open, as the record holds it: upper-cased.
-    if not sys.platform.startswith("linux"):
-        return None
-    last = path.rpartition("\\")[2]
-    number = last[5:]
-    if last[:5] != "VIDEO" or not (number.isascii() and number.isdigit()):
-        return None
-    return "/dev/video" + number
-
-
 def list_devices() -> list[Camera]:
     """The target cameras attached right now, in enumeration order: one walk over the devices, with
     the interpreter's lock released while it runs. ``[]`` when none is attached; EnumerationError
@@ -178,8 +343,8 @@ def list_devices() -> list[Camera]:
             collected._add(text)
     if failure is not None:
         raise EnumerationError(*failure)
-    return [Camera(name, vid, pid, path, _node(path), index, _BACKEND, serial, port)
-            for name, vid, pid, path, index, serial, port in entries]
+    return [Camera(name, vid, pid, path, node, index, _BACKEND, serial, port, moniker)
+            for name, vid, pid, path, index, serial, port, node, moniker in entries]
 
 
 def count() -> int:

@@ -61,6 +61,28 @@ class Device:
     last_walk: int = INT_MAX
     serial: str | None = None
     port: str | None = None
+    # What reading the modes of its node (a path ending in "videoN") gives: these modes (see
+    # `scripted_mode`), or, where `modes_failure` is (step, error), that failure.
+    modes: tuple[tuple[int, ...], ...] = ()
+    modes_failure: tuple[str, int] | None = None
+
+
+DISCRETE, STEPWISE, CONTINUOUS = 0, 1, 2
+
+
+def fourcc(text: str) -> int:
+    """The FourCC of four characters, the first in the low byte, as V4L2 makes it."""
+    return int.from_bytes(text.encode("latin-1"), "little")
+
+
+def scripted_mode(format: str | int, width: int, height: int, interval: tuple[int, int] | None = None, *,
+                  sizes: int = DISCRETE, max_size: tuple[int, int] = (0, 0), size_step: tuple[int, int] = (0, 0),
+                  rates: int = DISCRETE, max_interval: tuple[int, int] = (0, 1),
+                  interval_step: tuple[int, int] = (0, 1)) -> tuple[int, ...]:
+    """One mode as a backend hands it over (CameraMode's fields in order); `interval` None: no rate."""
+    code = fourcc(format) if isinstance(format, str) else format
+    return (code, sizes, width, height, *max_size, *size_step, interval is not None, rates,
+            *(interval or (0, 1)), *max_interval, *interval_step)
 
 
 def built(name: str, folder: Path = SCRIPTED_DIR) -> bool:
@@ -112,6 +134,14 @@ class ScriptedDevices:
         lib.scripted_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
         lib.scripted_identify_last.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
         lib.scripted_live_references.restype = lib.scripted_live_bstrs.restype = ctypes.c_long
+        lib.scripted_add_mode.argtypes = [ctypes.c_uint, ctypes.c_int] + [ctypes.c_uint] * 6 + [
+            ctypes.c_int, ctypes.c_int] + [ctypes.c_uint] * 6
+        lib.scripted_fail_modes.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.scripted_hold_modes.argtypes = [ctypes.c_int]
+        # Readings of modes since the script was set; holding them (a reading waits until released,
+        # at most 10 s) and how many wait now.
+        self.mode_readings, self.hold_modes, self.modes_waiting = (
+            lib.scripted_mode_readings, lib.scripted_hold_modes, lib.scripted_modes_waiting)
         # Walks over the devices (scans and record walks) since the script was set; what of the COM
         # stand-in is still alive.
         self.walks, self.live_references, self.live_bstrs = (
@@ -142,6 +172,10 @@ class ScriptedDevices:
                                               d.first_walk, d.last_walk)
             if d.serial is not None or d.port is not None:
                 self._library.scripted_identify_last(text(d.serial), text(d.port))
+            for mode in d.modes:
+                self._library.scripted_add_mode(*mode)
+            if d.modes_failure is not None:
+                self._library.scripted_fail_modes(text(d.modes_failure[0]), d.modes_failure[1])
         self.devices = devices
 
     def capture(self) -> contextlib.AbstractContextManager[Captured]:
@@ -218,7 +252,8 @@ def child_command(devices: Sequence[Device], *python_args: str, **script: int) -
 
 if __name__ == "__main__":
     plan, option, what, *args = json.loads(sys.argv[1]), *sys.argv[2:]
-    load().attach(*(Device(**d) for d in plan["devices"]), **plan["script"])
+    load().attach(*(Device(**(d | {"modes": tuple(map(tuple, d["modes"]))})) for d in plan["devices"]),
+                  **plan["script"])
     if option == "-m":
         sys.argv = [what, *args]
         runpy.run_module(what, run_name="__main__", alter_sys=True)

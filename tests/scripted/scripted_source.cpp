@@ -1,3 +1,6 @@
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
@@ -13,6 +16,23 @@ namespace {
 std::mutex g_lock;  // the tests may script from one thread while another walks
 scripted::Script g_script;
 int g_walks = 0;
+int g_modeReadings = 0;
+bool g_modesHeld = false;
+int g_modesWaiting = 0;
+std::condition_variable g_modesReleased;
+
+// The node the Linux source gives a device of this path: "/dev/" and the path's last part, where
+// that is "video" and a number.
+std::optional<std::u16string> nodeOf(const std::optional<std::u16string>& path) {
+    if (!path) return std::nullopt;
+    const std::size_t slash = path->rfind(u'\\');
+    const std::u16string last = path->substr(slash == std::u16string::npos ? 0 : slash + 1);
+    if (last.size() <= 5 || last.compare(0, 5, u"video") != 0) return std::nullopt;
+    for (std::size_t i = 5; i < last.size(); ++i) {
+        if (last[i] < u'0' || last[i] > u'9') return std::nullopt;
+    }
+    return u"/dev/" + last;
+}
 
 const scripted::Device* find(const std::string& id) {
     const std::size_t index = std::stoul(id);
@@ -27,11 +47,17 @@ void setScript(Script script) {
     std::lock_guard<std::mutex> hold(g_lock);
     g_script = std::move(script);
     g_walks = 0;
+    g_modeReadings = 0;
 }
 
 int walks() {
     std::lock_guard<std::mutex> hold(g_lock);
     return g_walks;
+}
+
+int modeReadings() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_modeReadings;
 }
 
 }  // namespace scripted
@@ -86,10 +112,36 @@ CameraIdentity identifyCamera(const OLECHAR* path, std::uint32_t position) {
         if (path != nullptr && device.path == std::u16string(path)) {
             identity.serial = device.serial;
             identity.port = device.port;
+            identity.node = nodeOf(device.path);
             break;
         }
     }
     return identity;
+}
+
+// The modes scripted for the first device whose node is `source`.
+ModeReading readCameraModes(const std::u16string& source) {
+    std::unique_lock<std::mutex> hold(g_lock);
+    ++g_modeReadings;
+    if (g_modesHeld) {
+        ++g_modesWaiting;
+        g_modesReleased.wait_for(hold, std::chrono::seconds(10), [] { return !g_modesHeld; });
+        --g_modesWaiting;
+    }
+    ModeReading reading;
+    for (const scripted::Device& device : g_script.devices) {
+        if (nodeOf(device.path) != source) continue;
+        if (!device.modesFailedStep.empty()) {
+            reading.failedStep = device.modesFailedStep;
+            reading.error = device.modesError;
+        } else {
+            reading.modes = device.modes;
+        }
+        return reading;
+    }
+    reading.failedStep = "open " + standin::utf16ToUtf8(source.c_str());
+    reading.error = ENOENT;
+    return reading;
 }
 
 extern "C" {
@@ -124,6 +176,50 @@ void scripted_identify_last(const char* serial, const char* port) {
 }
 
 int scripted_walks() { return scripted::walks(); }
+
+void scripted_add_mode(unsigned fourcc, int sizes, unsigned width, unsigned height, unsigned max_width,
+                       unsigned max_height, unsigned step_width, unsigned step_height, int has_rate, int rates,
+                       unsigned numerator, unsigned denominator, unsigned max_numerator, unsigned max_denominator,
+                       unsigned step_numerator, unsigned step_denominator) {
+    CameraMode mode;
+    mode.fourcc = fourcc;
+    mode.sizes = static_cast<ModeSpan>(sizes);
+    mode.width = width;
+    mode.height = height;
+    mode.maxWidth = max_width;
+    mode.maxHeight = max_height;
+    mode.stepWidth = step_width;
+    mode.stepHeight = step_height;
+    mode.hasRate = has_rate != 0;
+    mode.rates = static_cast<ModeSpan>(rates);
+    mode.interval = {numerator, denominator};
+    mode.maxInterval = {max_numerator, max_denominator};
+    mode.stepInterval = {step_numerator, step_denominator};
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (!g_script.devices.empty()) g_script.devices.back().modes.push_back(mode);
+}
+
+void scripted_fail_modes(const char* step, int error) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_script.devices.empty()) return;
+    g_script.devices.back().modesFailedStep = step != nullptr ? step : "";
+    g_script.devices.back().modesError = error;
+}
+
+int scripted_mode_readings() { return scripted::modeReadings(); }
+
+void scripted_hold_modes(int held) {
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        g_modesHeld = held != 0;
+    }
+    g_modesReleased.notify_all();
+}
+
+int scripted_modes_waiting() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_modesWaiting;
+}
 long scripted_live_references() { return comtally::liveReferences(); }
 long scripted_live_bstrs() { return comtally::liveBstrs(); }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_modes.h"
 #include "com_standin.h"
 
 namespace scripted {
@@ -23,6 +24,11 @@ struct Device {
     // What the platform would tell of it as a target camera (its index is its position).
     std::optional<std::u16string> serial;
     std::optional<std::u16string> port;
+    // What readCameraModes answers for this device's node ("/dev/videoN", as the Linux source makes
+    // it from the path's last part): these modes, or, where failedStep is set, that failure.
+    std::vector<CameraMode> modes;
+    std::string modesFailedStep;
+    int modesError = 0;
 };
 
 struct Script {
@@ -36,6 +42,8 @@ struct Script {
 void setScript(Script script);
 // Category enumerators created since the script was set.
 int walks();
+// Calls of readCameraModes since the script was set.
+int modeReadings();
 
 }  // namespace scripted
 
@@ -53,6 +61,18 @@ SCRIPTED_EXPORT void scripted_add_device(const char* path, const char* name, int
 // Gives the device added last a serial number and a port (null: none).
 SCRIPTED_EXPORT void scripted_identify_last(const char* serial, const char* port);
 SCRIPTED_EXPORT int scripted_walks();
+// Gives the device added last a mode (the fields of CameraMode, in its order; spans as ModeSpan's
+// values), or makes its reading fail with `step` and `error`.
+SCRIPTED_EXPORT void scripted_add_mode(unsigned fourcc, int sizes, unsigned width, unsigned height, unsigned max_width,
+                                       unsigned max_height, unsigned step_width, unsigned step_height, int has_rate,
+                                       int rates, unsigned numerator, unsigned denominator, unsigned max_numerator,
+                                       unsigned max_denominator, unsigned step_numerator, unsigned step_denominator);
+SCRIPTED_EXPORT void scripted_fail_modes(const char* step, int error);
+SCRIPTED_EXPORT int scripted_mode_readings();
+// While held, a reading of modes waits (at most 10 s) until released: a test sees it waiting from
+// another thread, which proves the caller did not hold the interpreter's lock meanwhile.
+SCRIPTED_EXPORT void scripted_hold_modes(int held);
+SCRIPTED_EXPORT int scripted_modes_waiting();
 SCRIPTED_EXPORT long scripted_live_references();
 SCRIPTED_EXPORT long scripted_live_bstrs();
 }

@@ -96,9 +96,9 @@ def test_json_holds_exactly_the_cameras_and_nothing_else():
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
         {"name": "Cam A", "vid": "2560", "pid": "C0D6", "path": TARGET_A.upper(), "node": "/dev/video0", "index": 0,
-         "backend": 200, "serial": None, "port": None},
+         "backend": 200, "serial": None, "port": None, "moniker": None},
         {"name": "", "vid": "2560", "pid": "C0D6", "path": TARGET_B.upper(), "node": "/dev/video2", "index": 2,
-         "backend": 200, "serial": None, "port": None},
+         "backend": 200, "serial": None, "port": None, "moniker": None},
     ]
     none = run([], "--json")
     assert (none.returncode, json.loads(none.stdout)) == (1, [])

@@ -2,6 +2,7 @@
 every type it relies on must come through exactly, not as Any."""
 from __future__ import annotations
 
+from fractions import Fraction
 from typing import assert_type
 
 import Zorvek
@@ -16,7 +17,31 @@ def describe(camera: zorvekcam.Camera) -> str:
     assert_type(camera.backend, int)
     assert_type(camera.serial, str | None)
     assert_type(camera.port, str | None)
+    assert_type(camera.moniker, str | None)
+    assert_type(camera.ffmpeg_input, list[str])
+    assert_type(camera.gstreamer_source, str | None)
     return f"{camera.name} {camera.vid}:{camera.pid} {camera.node or camera.path}"
+
+
+def fastest_mjpeg(camera: zorvekcam.Camera) -> zorvekcam.Mode | None:
+    try:
+        modes = camera.modes()
+    except zorvekcam.CameraError as failed:
+        assert_type(failed.step, str)
+        assert_type(failed.hresult, int | None)
+        assert_type(failed.errno, int | None)
+        return None
+    assert_type(modes, list[zorvekcam.Mode])
+    for mode in modes:
+        assert_type(mode.format, str)
+        assert_type(mode.width, int)
+        assert_type(mode.fps, Fraction | None)
+        if mode.sizes is not None:
+            assert_type(mode.sizes.step_width, int)
+        if mode.rates is not None:
+            assert_type(mode.rates.min_fps, Fraction)
+            assert_type(mode.rates.step_interval, Fraction | None)
+    return max((m for m in modes if m.format == "MJPG" and m.fps is not None), key=lambda m: m.fps or 0, default=None)
 
 
 def first_change() -> zorvekcam.Camera | None:
