@@ -29,6 +29,7 @@ while (($#)); do
   esac
 done
 source scripts/windows_env.sh
+source scripts/windows_modes.sh
 windows_tools_or_skip
 work=$project/build/windows
 mkdir -p "$work"
@@ -115,6 +116,9 @@ export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
 # The test tool, after the smoke test has run with the wheel alone.
 winrun "$py" -m pip install -q pytest
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
+
+# The capture filter and the Windows ffmpeg of the camera modes tests.
+windows_modes_prepare "$work/modes"
 
 started=$(seconds)
 # From outside the tree, with its rootdir given, so that only the installed package is imported.
