@@ -193,6 +193,20 @@ def test_ffmpeg_names_the_device_by_our_moniker_and_a_device_without_filter_as_n
     assert "(none)" in listed
 
 
+@pytest.mark.skipif(not FFMPEG, reason="no Windows ffmpeg (scripts/test_windows.sh fetches it)")
+def test_ffmpeg_reads_frames_of_a_mode_chosen_from_modes_through_ffmpeg_input(devices):
+    camera = devices("YUY2 8x8 333333-333333",
+                     "MJPG 1280x720 333333-333333;YUY2 64x48 333333-333333;YUY2 32x24 400000-400000")[1]
+    mode, = [m for m in modes_within_limit(camera) if (m.format, m.width) == ("YUY2", 32)]
+    f, kind, i, source = camera.ffmpeg_input
+    read = ffmpeg(f, kind, "-video_size", f"{mode.width}x{mode.height}", "-pixel_format", "yuyv422",
+                  "-framerate", str(mode.fps), i, source, "-frames:v", "3", "-f", "framemd5", "-")
+    assert read.returncode == 0, read.stderr
+    assert "yuyv422, 32x24, 25 fps" in read.stderr
+    frames = [line.split(",") for line in read.stdout.splitlines() if line and not line.startswith("#")]
+    assert [int(frame[4]) for frame in frames] == [32 * 24 * 2] * 3
+
+
 def test_exact_rates_and_ranges_kept_as_ranges(devices):
     camera, = devices("MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000;"
                       "H264 1920x1080 333667-333667 vi2;YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8;"

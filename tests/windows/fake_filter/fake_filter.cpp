@@ -18,8 +18,9 @@
 //     !throw           GetStreamCaps throws a C++ exception
 //     !huge-rate-count GetFrameRateList says 2^31-1 rates, and gives one
 //
-// Enough of a filter for ffmpeg's dshow input to list its options and connect its pin; it never
-// streams. Test-only: never shipped.
+// Enough of a filter for ffmpeg's dshow input to list its options, connect its pin and read frames:
+// while the graph runs, a thread of its own delivers a gray frame of the connected format every
+// frame interval, in samples from the system's memory allocator. Test-only: never shipped.
 #define WIN32_LEAN_AND_MEAN
 #define STRSAFE_NO_DEPRECATE
 #include <windows.h>
@@ -27,6 +28,7 @@
 #include <dvdmedia.h>
 
 #include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -221,9 +223,14 @@ class Pin final : public IPin, public IKsPropertySet, public IAMStreamConfig {
 public:
     Pin(Filter& filter, bool capture) : filter_(filter), capture_(capture) {}
     ~Pin() {
-        if (connected_ != nullptr) connected_->Release();
+        stop();
+        Disconnect();
         if (format_ != nullptr) freeMediaType(format_);
     }
+
+    // Streaming, while the graph runs.
+    void start();
+    void stop();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -234,6 +241,11 @@ public:
     HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
     HRESULT STDMETHODCALLTYPE Disconnect() override {
         if (connected_ == nullptr) return S_FALSE;
+        stop();
+        if (allocator_ != nullptr) allocator_->Release();
+        if (input_ != nullptr) input_->Release();
+        allocator_ = nullptr;
+        input_ = nullptr;
         connected_->Release();
         connected_ = nullptr;
         return S_OK;
@@ -296,10 +308,16 @@ public:
 private:
     const AM_MEDIA_TYPE* current();
 
+    void deliver();
+
     Filter& filter_;
     const bool capture_;
     IPin* connected_ = nullptr;
     AM_MEDIA_TYPE* format_ = nullptr;
+    IMemInputPin* input_ = nullptr;
+    IMemAllocator* allocator_ = nullptr;
+    std::thread streaming_;
+    std::atomic<bool> running_{false};
 };
 
 class Filter final : public IBaseFilter, public IPersistPropertyBag, public IAMVideoControl {
@@ -336,14 +354,17 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Stop() override {
+        pin_.stop();
         state_ = State_Stopped;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Pause() override {
+        pin_.stop();
         state_ = State_Paused;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override {
+        pin_.start();
         state_ = State_Running;
         return S_OK;
     }
@@ -525,12 +546,63 @@ HRESULT Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
     if (connected_ != nullptr) return VFW_E_ALREADY_CONNECTED;
     const AM_MEDIA_TYPE* type = wanted != nullptr && wanted->majortype != GUID_NULL ? wanted : current();
     if (type == nullptr) return VFW_E_NO_ACCEPTABLE_TYPES;
-    const HRESULT hr = receiver->ReceiveConnection(this, type);
+    HRESULT hr = receiver->ReceiveConnection(this, type);
     if (FAILED(hr)) return hr;
     if (type != format_) SetFormat(const_cast<AM_MEDIA_TYPE*>(type));
     connected_ = receiver;
     connected_->AddRef();
-    return S_OK;
+    // Samples come from the receiver's allocator, else from the system's.
+    if (receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input_)) != S_OK) return S_OK;
+    if (input_->GetAllocator(&allocator_) != S_OK || allocator_ == nullptr) {
+        allocator_ = nullptr;
+        hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                              reinterpret_cast<void**>(&allocator_));
+        if (FAILED(hr)) return hr;
+    }
+    ALLOCATOR_PROPERTIES properties{2, static_cast<long>(format_->lSampleSize > 0 ? format_->lSampleSize : 1), 1, 0};
+    ALLOCATOR_PROPERTIES actual{};
+    hr = allocator_->SetProperties(&properties, &actual);
+    if (FAILED(hr)) return hr;
+    return input_->NotifyAllocator(allocator_, FALSE);
+}
+
+void Pin::start() {
+    if (input_ == nullptr || allocator_ == nullptr || running_) return;
+    if (FAILED(allocator_->Commit())) return;
+    running_ = true;
+    streaming_ = std::thread([this] { deliver(); });
+}
+
+void Pin::stop() {
+    if (!running_.exchange(false)) return;
+    if (allocator_ != nullptr) allocator_->Decommit();  // ends a GetBuffer that waits
+    if (streaming_.joinable()) streaming_.join();
+}
+
+// Gray frames of the connected format's sample size, one per frame interval, until stopped.
+void Pin::deliver() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const auto* info = format_ != nullptr && format_->formattype == FORMAT_VideoInfo && format_->pbFormat != nullptr
+                           ? reinterpret_cast<const VIDEOINFOHEADER*>(format_->pbFormat)
+                           : nullptr;
+    const REFERENCE_TIME interval = info != nullptr && info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : 333333;
+    for (REFERENCE_TIME time = 0; running_; time += interval) {
+        IMediaSample* sample = nullptr;
+        if (allocator_->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK || sample == nullptr) break;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const long size = sample->GetSize();
+        std::memset(data, 0x80, static_cast<std::size_t>(size));
+        sample->SetActualDataLength(size);
+        REFERENCE_TIME end = time + interval;
+        sample->SetTime(&time, &end);
+        sample->SetSyncPoint(TRUE);
+        const HRESULT hr = input_->Receive(sample);
+        sample->Release();
+        if (hr != S_OK) break;
+        Sleep(static_cast<DWORD>(interval / 10000));
+    }
+    CoUninitialize();
 }
 
 // The pins in order; with !endless-pins, the pin of no category again and again, never the end.
