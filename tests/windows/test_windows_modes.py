@@ -18,6 +18,8 @@ if sys.platform != "win32":
 if os.environ.get("ZORVEK_TEST_WINE_PREFIX") != "1":
     pytest.skip("writes the registry: for a Wine prefix of the tests' own only", allow_module_level=True)
 FILTER_DLL = os.environ.get("ZORVEK_FAKE_FILTER_DLL")
+# The same filter built by MSVC: its C++ exceptions are of the kind the wheel's code can catch.
+MSVC_FILTER_DLL = os.environ.get("ZORVEK_MSVC_FILTER_DLL")
 FFMPEG = os.environ.get("ZORVEK_WINDOWS_FFMPEG")
 if not FILTER_DLL:
     pytest.skip("the tests' capture filter is built by scripts/test_windows.sh (mingw-w64)", allow_module_level=True)
@@ -29,6 +31,7 @@ import zorvekcam  # noqa: E402
 INSTANCE = r"CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance"
 OWN = "ZorvekTestDevice"
 FILTER_CLASS = "{7A3C1E52-9B4D-4F60-8E21-5C0D7B9A4F13}"
+MSVC_FILTER_CLASS = "{7A3C1E52-9B4D-4F60-8E21-5C0D7B9A4F14}"
 # Each call that asks the device runs against this: a reading that does not end is a failure, not a
 # hung stage.
 LIMIT = 60
@@ -50,7 +53,7 @@ def unplug() -> None:
             winreg.DeleteKey(winreg.HKEY_CLASSES_ROOT, rf"{INSTANCE}\{name}")
 
 
-def plug(*fakes: str | None, name: str = "Fake Camera") -> list[zorvekcam.Camera]:
+def plug(*fakes: str | None, name: str = "Fake Camera", filter_class: str = FILTER_CLASS) -> list[zorvekcam.Camera]:
     """One device per description, all of the same name (None: a device with no filter at all),
     listed in this order."""
     for number, fake in enumerate(fakes):
@@ -58,7 +61,7 @@ def plug(*fakes: str | None, name: str = "Fake Camera") -> list[zorvekcam.Camera
             winreg.SetValueEx(key, "DevicePath", 0, winreg.REG_SZ, target_path(number))
             winreg.SetValueEx(key, "FriendlyName", 0, winreg.REG_SZ, name)
             if fake is not None:
-                winreg.SetValueEx(key, "CLSID", 0, winreg.REG_SZ, FILTER_CLASS)
+                winreg.SetValueEx(key, "CLSID", 0, winreg.REG_SZ, filter_class)
                 winreg.SetValueEx(key, "ZorvekFake", 0, winreg.REG_SZ, fake)
     cameras = zorvekcam.list_devices()
     assert len(cameras) == len(fakes)
@@ -67,9 +70,11 @@ def plug(*fakes: str | None, name: str = "Fake Camera") -> list[zorvekcam.Camera
 
 @pytest.fixture
 def devices():
-    with winreg.CreateKey(winreg.HKEY_CLASSES_ROOT, rf"CLSID\{FILTER_CLASS}\InprocServer32") as key:
-        winreg.SetValueEx(key, None, 0, winreg.REG_SZ, FILTER_DLL)
-        winreg.SetValueEx(key, "ThreadingModel", 0, winreg.REG_SZ, "Both")
+    for dll, filter_class in ((FILTER_DLL, FILTER_CLASS), (MSVC_FILTER_DLL, MSVC_FILTER_CLASS)):
+        if dll:
+            with winreg.CreateKey(winreg.HKEY_CLASSES_ROOT, rf"CLSID\{filter_class}\InprocServer32") as key:
+                winreg.SetValueEx(key, None, 0, winreg.REG_SZ, dll)
+                winreg.SetValueEx(key, "ThreadingModel", 0, winreg.REG_SZ, "Both")
     unplug()
     yield plug
     unplug()
@@ -287,6 +292,16 @@ def test_a_device_that_cannot_be_read_raises_camera_error_with_step_and_hresult(
     assert isinstance(raised.value, OSError)
     assert (raised.value.step, raised.value.hresult) == (step, hresult)
     assert f"0x{hresult:08X}" in str(raised.value)
+
+
+@pytest.mark.skipif(not MSVC_FILTER_DLL, reason="the MSVC-built capture filter is built by scripts/test_windows.sh")
+def test_a_filter_that_throws_raises_camera_error_and_the_next_reading_works(devices):
+    thrower, fine = devices("!throw;YUY2 640x480 333333-333333", "YUY2 640x480 333333-333333",
+                            filter_class=MSVC_FILTER_CLASS)
+    with pytest.raises(zorvekcam.CameraError) as raised:
+        modes_within_limit(thrower)
+    assert (raised.value.step, raised.value.hresult) == ("IAMStreamConfig::GetStreamCaps", 0x8000FFFF)
+    assert shown(modes_within_limit(fine)) == [("YUY2", 640, 480, fps(333333), None, None)]
 
 
 def test_a_device_gone_since_the_listing_raises_camera_error(devices):

@@ -36,6 +36,10 @@
 #include <string>
 #include <vector>
 
+#ifndef KSPROPERTY_SUPPORT_GET
+#define KSPROPERTY_SUPPORT_GET 1
+#endif
+
 namespace {
 
 std::atomic<long> g_objects{0};
