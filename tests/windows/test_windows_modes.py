@@ -68,6 +68,14 @@ def plug(*fakes: str | None, name: str = "Fake Camera", filter_class: str = FILT
     return cameras
 
 
+@pytest.fixture(scope="module", autouse=True)
+def quiet_wine_audio():
+    """ffmpeg's device listing also asks for audio devices: Wine's ALSA driver, with no sound card,
+    would write its complaints to the stage's output. No audio driver, for this prefix only."""
+    with winreg.CreateKey(winreg.HKEY_CURRENT_USER, r"Software\Wine\Drivers") as key:
+        winreg.SetValueEx(key, "Audio", 0, winreg.REG_SZ, "")
+
+
 @pytest.fixture
 def devices():
     for dll, filter_class in ((FILTER_DLL, FILTER_CLASS), (MSVC_FILTER_DLL, MSVC_FILTER_CLASS)):
