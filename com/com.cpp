@@ -279,6 +279,12 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, vo
     return S_OK;
 }
 
+HRESULT CreateBindCtx(DWORD, IBindCtx** context) {
+    if (context == nullptr) return E_POINTER;
+    *context = nullptr;
+    return E_NOTIMPL;
+}
+
 // Nothing of the stand-in's hands out task memory; freeing null is what callers do here.
 void CoTaskMemFree(void* memory) { std::free(memory); }
 

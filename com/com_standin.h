@@ -108,7 +108,13 @@ HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
 void CoTaskMemFree(void* memory);
 
-struct IBindCtx;
+// A bind context: the stand-in makes none (CreateBindCtx answers E_NOTIMPL), as it has no moniker to
+// bind by name.
+struct IBindCtx : IUnknown {
+protected:
+    ~IBindCtx() = default;
+};
+HRESULT CreateBindCtx(DWORD reserved, IBindCtx** context);
 struct IErrorLog;
 
 struct IPropertyBag : IUnknown {

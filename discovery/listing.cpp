@@ -19,11 +19,11 @@ std::u16string toU16(const OLECHAR* text) {
 
 // The moniker's display name, which binds the device again later (readCameraModes); none where the
 // moniker cannot tell it (our stand-in's devices have none) or tells more than any device's name
-// holds: a name cut short would bind nothing, or another device.
+// holds: a name cut short would bind nothing, or another device. `context` may be null.
 constexpr std::size_t kMaxDisplayName = 4096;
-std::optional<std::u16string> displayNameOf(IMoniker& moniker) {
+std::optional<std::u16string> displayNameOf(IMoniker& moniker, IBindCtx* context) {
     LPOLESTR name = nullptr;
-    const HRESULT hr = moniker.GetDisplayName(nullptr, nullptr, &name);
+    const HRESULT hr = moniker.GetDisplayName(context, nullptr, &name);
     std::optional<std::u16string> copy;
     if (hr == S_OK && name != nullptr) {
         std::u16string text;
@@ -69,6 +69,8 @@ CameraListing listCameras(bool traced) {
     WalkState walk{};
     HRESULT failure = S_OK;
     WalkEnd end = WalkEnd::Completed;
+    ComPtr<IBindCtx> context;
+    bool contextMade = false;
     try {
         end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
             std::uint8_t slot = 0;
@@ -84,7 +86,12 @@ CameraListing listCameras(bool traced) {
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
             camera.node = std::move(identity.node);
-            camera.moniker = displayNameOf(moniker);
+            // One bind context for the walk's display names, made for its first camera.
+            if (!contextMade) {
+                contextMade = true;
+                CreateBindCtx(0, context.put());
+            }
+            camera.moniker = displayNameOf(moniker, context.get());
             listing.cameras.push_back(std::move(camera));
         }, &failure);
     } catch (const std::bad_alloc&) {
