@@ -217,6 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
         Failure{"EndlessPins", L"!endless-pins;YUY2 640x480 333333-333333",
                 "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
+        // A count below 0 (2^31 and more, read as a signed int).
+        Failure{"NegativeCount", L"!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
+                0x8000FFFFu},
         Failure{"FilterThrows", L"!throw;YUY2 640x480 333333-333333", "IAMStreamConfig::GetStreamCaps", 0x8000FFFFu}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 

@@ -287,6 +287,9 @@ FAILING = {
     "no filter": (None, "IMoniker::BindToObject(IID_IBaseFilter)", 0x80070002),
     "no capture pin": ("!no-capture;YUY2 640x480 333333-333333",
                        "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216),
+    # A count of 2^31 or more, which a signed int shows as negative.
+    "a negative count": ("!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
+                         0x8000FFFF),
     "pins that never end": ("!endless-pins;YUY2 640x480 333333-333333",
                             "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216),
 }

@@ -10,8 +10,8 @@
 //       IAMVideoControl::GetFrameRateList gives for it (none: E_NOTIMPL); VIDEOINFOHEADER2 rather
 //       than VIDEOINFOHEADER; a format block missing, shorter than its format type's, or of
 //       another format type
-//     !count=N         GetNumberOfCapabilities says N; GetStreamCaps answers every index below it
-//                      (index modulo the capabilities given)
+//     !count=N         GetNumberOfCapabilities says N (negative too); GetStreamCaps answers every
+//                      index below it (index modulo the capabilities given)
 //     !endless-pins    EnumPins never ends: an output pin of no category before the capture pin,
 //                      again and again
 //     !no-capture      the pin says it is a preview pin
@@ -57,7 +57,8 @@ struct Capability {
 
 struct Behaviour {
     std::vector<Capability> caps;
-    long count = -1;  // -1: as many as there are
+    bool counted = false;  // false: as many as there are
+    long count = 0;
     bool endlessPins = false, noCapture = false, throws = false, hugeRateCount = false;
 };
 
@@ -91,7 +92,10 @@ Behaviour parse(const std::wstring& description) {
         if (tokens.empty()) continue;
         if (tokens[0][0] == L'!') {
             const std::wstring& flag = tokens[0];
-            if (flag.rfind(L"!count=", 0) == 0) behaviour.count = std::wcstol(flag.c_str() + 7, nullptr, 10);
+            if (flag.rfind(L"!count=", 0) == 0) {
+                behaviour.counted = true;
+                behaviour.count = std::wcstol(flag.c_str() + 7, nullptr, 10);
+            }
             if (flag == L"!endless-pins") behaviour.endlessPins = true;
             if (flag == L"!no-capture") behaviour.noCapture = true;
             if (flag == L"!throw") behaviour.throws = true;
@@ -517,7 +521,7 @@ HRESULT Pin::GetFormat(AM_MEDIA_TYPE** type) {
 HRESULT Pin::GetNumberOfCapabilities(int* count, int* size) {
     if (count == nullptr || size == nullptr) return E_POINTER;
     const Behaviour& behaviour = filter_.behaviour();
-    *count = behaviour.count >= 0 ? static_cast<int>(behaviour.count) : static_cast<int>(behaviour.caps.size());
+    *count = behaviour.counted ? static_cast<int>(behaviour.count) : static_cast<int>(behaviour.caps.size());
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
@@ -527,7 +531,7 @@ HRESULT Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     *type = nullptr;
     const Behaviour& behaviour = filter_.behaviour();
     if (behaviour.throws) throw std::runtime_error("the fake filter fails");
-    const long count = behaviour.count >= 0 ? behaviour.count : static_cast<long>(behaviour.caps.size());
+    const long count = behaviour.counted ? behaviour.count : static_cast<long>(behaviour.caps.size());
     if (index < 0 || index >= count || behaviour.caps.empty()) return S_FALSE;
     const Capability& cap = behaviour.caps[static_cast<std::size_t>(index) % behaviour.caps.size()];
     *type = newMediaType(cap);
