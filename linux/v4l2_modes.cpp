@@ -5,11 +5,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <numeric>
 #include <set>
+#include <tuple>
 
 #include "utf16.h"
 
@@ -38,6 +38,17 @@ bool sameInterval(const v4l2_fract& a, const v4l2_fract& b) {
     return std::uint64_t{a.numerator} * b.denominator == std::uint64_t{b.numerator} * a.denominator;
 }
 
+// Every field of a mode, for finding one met before.
+auto fields(const CameraMode& m) {
+    return std::tie(m.fourcc, m.sizes, m.width, m.height, m.maxWidth, m.maxHeight, m.stepWidth, m.stepHeight, m.hasRate,
+                    m.rates, m.interval.numerator, m.interval.denominator, m.maxInterval.numerator,
+                    m.maxInterval.denominator, m.stepInterval.numerator, m.stepInterval.denominator);
+}
+
+struct ByFields {
+    bool operator()(const CameraMode& a, const CameraMode& b) const { return fields(a) < fields(b); }
+};
+
 // In lowest terms: 2/60 s is the rate 1/30 s is, and the same mode.
 FrameInterval interval(const v4l2_fract& fraction) {
     const std::uint32_t divisor = std::gcd(fraction.numerator, fraction.denominator);
@@ -52,11 +63,19 @@ public:
 
     ModeReading run() {
         std::set<std::uint32_t> formats;
+        // A camera's node captures single-planar; a node that captures only multi-planar (which the
+        // listing takes too) refuses that type at once, and is asked for its own.
+        std::uint32_t type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         for (std::uint32_t index = 0; index < modebounds::kEntriesPerLevel && !stopped(); ++index) {
             v4l2_fmtdesc format{};
             format.index = index;
-            format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            format.type = type;
             const int answer = ask(VIDIOC_ENUM_FMT, &format);
+            if (answer == EINVAL && index == 0 && type == V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+                type = V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+                --index;  // index 0 again, of the other type
+                continue;
+            }
             if (answer == kOutOfCalls || answer == EINVAL) break;
             if (answer != 0) {
                 fail("VIDIOC_ENUM_FMT", answer);
@@ -94,12 +113,7 @@ private:
     }
 
     void add(const CameraMode& mode) {
-        const std::array<std::uint32_t, 16> key{
-            mode.fourcc, static_cast<std::uint32_t>(mode.sizes), mode.width, mode.height, mode.maxWidth,
-            mode.maxHeight, mode.stepWidth, mode.stepHeight, mode.hasRate, static_cast<std::uint32_t>(mode.rates),
-            mode.interval.numerator, mode.interval.denominator, mode.maxInterval.numerator,
-            mode.maxInterval.denominator, mode.stepInterval.numerator, mode.stepInterval.denominator};
-        if (!seen_.insert(key).second) return;
+        if (!seen_.insert(mode).second) return;
         result_.modes.push_back(mode);
         if (result_.modes.size() >= modebounds::kModes) full_ = true;
     }
@@ -212,7 +226,7 @@ private:
     std::uint32_t callsLeft_ = modebounds::kDeviceCalls;
     bool outOfCalls_ = false;
     bool full_ = false;
-    std::set<std::array<std::uint32_t, 16>> seen_;
+    std::set<CameraMode, ByFields> seen_;
     ModeReading result_;
 };
 

@@ -23,7 +23,8 @@ public:
 DeviceCalls& systemCalls();
 
 // Opens `node` once (read-only, non-blocking, close-on-exec) and reads its capture modes within the
-// bounds of camera_modes.h, through `calls`:
+// bounds of camera_modes.h, through `calls`, as a single-planar capture node's (a node without any
+// such format: as a multi-planar one's):
 // - An ioctl interrupted by a signal (EINTR) is asked again; every try counts against the bound on
 //   device calls. EINVAL ends an enumeration, as the kernel ends them.
 // - ENOTTY from VIDIOC_ENUM_FRAMESIZES: the format tells no sizes, and gives no mode. ENOTTY from

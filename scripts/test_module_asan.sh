@@ -28,7 +28,7 @@ ZORVEK_SCRIPTED_DIR=$PWD/$build/scripted LD_PRELOAD=$runtime PYTHONMALLOC=malloc
   UBSAN_OPTIONS=print_stacktrace=1:log_path=$reports/ubsan \
   "$python" -m pytest -q -p no:cacheprovider \
   tests/module/test_module_arguments.py tests/module/test_module_scenarios.py tests/module/test_records.py \
-  tests/zorvekcam/test_devices.py tests/zorvekcam/test_watch.py || status=$?
+  tests/zorvekcam/test_devices.py tests/zorvekcam/test_watch.py tests/zorvekcam/test_modes.py || status=$?
 # A refused huge allocation leaves a warning there too; errors are what fail the run.
 if compgen -G "$reports/*" >/dev/null && { ((status != 0)) || grep -qE "ERROR:|runtime error:" "$reports"/*; }; then
   cat "$reports"/* >&2

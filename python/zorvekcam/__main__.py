@@ -30,12 +30,12 @@ import time
 from collections.abc import Sequence
 from types import FrameType
 
+from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
+from ._devices import _TraceBlock
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from fractions import Fraction
-
-from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
-from ._devices import _TraceBlock
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
@@ -162,9 +162,10 @@ def _table(cameras: Sequence[Camera], modes: Sequence[list[Mode] | None] = ()) -
             row.pop(6)
     widths = [max(len(row[i]) for row in [headings, *rows]) for i in range(len(headings))]
     lines = ["  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() for row in [headings, *rows]]
-    if modes:  # each camera's modes, indented, under its line
+    if modes:  # each camera's modes, indented, under its line; none for one that could not be read
         lines[1:] = [text for line, listed in zip(lines[1:], modes)
-                     for text in [line, *("    " + _mode_line(mode) for mode in listed or ())]]
+                     for text in [line, *("    " + _mode_line(mode) for mode in listed or ()),
+                                  *(["    no modes reported"] if listed == [] else [])]]
     return "\n".join(lines)
 
 

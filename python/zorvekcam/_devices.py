@@ -157,10 +157,9 @@ def _mode(entry: tuple[str, int, int, int, int, int, int, int, bool, int, int, i
         size_range = SizeRange(_SPANS[sizes], width, height, max_width, max_height, step_width, step_height)
     fps = Fraction(denominator, numerator) if has_rate else None
     rate_range = None
-    if has_rate and rates:
+    if fps is not None and rates:
         step = Fraction(step_numerator, step_denominator) if _SPANS[rates] == "stepwise" else None
-        rate_range = RateRange(_SPANS[rates], Fraction(max_denominator, max_numerator), Fraction(denominator, numerator),
-                               step)
+        rate_range = RateRange(_SPANS[rates], Fraction(max_denominator, max_numerator), fps, step)
     return Mode(format, width, height, fps, size_range, rate_range)
 
 

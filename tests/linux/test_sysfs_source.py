@@ -127,7 +127,9 @@ def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(dev
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
         {"name": "Test Camera", "vid": "2560", "pid": "C0D6", "path": usb_path("1-2.4", 3).decode(),
-         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4"},
+         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4",
+         "moniker": None},
         {"name": "Second", "vid": "2560", "pid": "C0D6", "path": usb_path("2-1", 6).decode(),
-         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1"}]
+         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1",
+         "moniker": None}]
     assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}

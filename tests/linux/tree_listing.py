@@ -28,6 +28,7 @@ EXPECTED = [{
     "name": "Target Camera", "vid": TARGET[0].upper(), "pid": TARGET[1].upper(),
     "path": f"\\\\?\\USB#VID_{TARGET[0]}&PID_{TARGET[1]}&MI_00#1-{k + 1}#{INTERFACE_GUID}\\VIDEO{2 * k}".upper(),
     "node": f"/dev/video{2 * k}", "index": 2 * k, "backend": 200, "serial": f"SN{k:04}", "port": f"1-{k + 1}",
+    "moniker": None,
 } for k in range(0, NODES // 2, 2)]
 
 

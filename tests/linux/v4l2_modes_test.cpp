@@ -20,9 +20,7 @@ namespace {
 
 constexpr char kNode[] = "/dev/video3";
 
-std::uint32_t fourcc(const char (&text)[5]) {
-    return v4l2_fourcc(text[0], text[1], text[2], text[3]);
-}
+std::uint32_t fourcc(const char (&text)[5]) { return v4l2_fourcc(text[0], text[1], text[2], text[3]); }
 
 std::string fourccText(std::uint32_t code) {
     std::string text;
@@ -33,7 +31,9 @@ std::string fourccText(std::uint32_t code) {
     return text;
 }
 
-std::string fraction(const FrameInterval& f) { return std::to_string(f.numerator) + "/" + std::to_string(f.denominator); }
+std::string fraction(const FrameInterval& f) {
+    return std::to_string(f.numerator) + "/" + std::to_string(f.denominator);
+}
 
 // Intervals are kept in lowest terms, as the exact rates they are: 2/60 s is 1/30 s, and repeats it.
 // One line per mode: "MJPG 640x480 1/30", "YUYV 160x120..1280x960 step 16x8 -", "MJPG 640x480 1/60..1/1 step 1/100".
@@ -41,12 +41,15 @@ std::string describe(const CameraMode& mode) {
     std::string text = fourccText(mode.fourcc) + " " + std::to_string(mode.width) + "x" + std::to_string(mode.height);
     if (mode.sizes != ModeSpan::Discrete) {
         text += ".." + std::to_string(mode.maxWidth) + "x" + std::to_string(mode.maxHeight);
-        text += mode.sizes == ModeSpan::Continuous ? " continuous"
-                                                   : " step " + std::to_string(mode.stepWidth) + "x" + std::to_string(mode.stepHeight);
+        text += mode.sizes == ModeSpan::Continuous
+                    ? " continuous"
+                    : " step " + std::to_string(mode.stepWidth) + "x" + std::to_string(mode.stepHeight);
     }
     if (!mode.hasRate) return text + " -";
     text += " " + fraction(mode.interval);
-    if (mode.rates == ModeSpan::Stepwise) text += ".." + fraction(mode.maxInterval) + " step " + fraction(mode.stepInterval);
+    if (mode.rates == ModeSpan::Stepwise) {
+        text += ".." + fraction(mode.maxInterval) + " step " + fraction(mode.stepInterval);
+    }
     if (mode.rates == ModeSpan::Continuous) text += ".." + fraction(mode.maxInterval) + " continuous";
     return text;
 }
@@ -159,8 +162,8 @@ private:
     static constexpr int kDescriptor = 7;
 
     int format(v4l2_fmtdesc& asked) {
-        EXPECT_EQ(asked.type, V4L2_BUF_TYPE_VIDEO_CAPTURE);
         if (onFormat) return onFormat(asked);
+        if (asked.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;  // a single-planar node
         if (asked.index >= formats.size()) return EINVAL;
         asked.pixelformat = formats[asked.index].fourcc;
         return 0;
@@ -206,13 +209,14 @@ ModeReading read(FakeNode& node) { return v4l2::readModes(kNode, node); }
 
 TEST(V4l2Modes, DiscreteSizesAndRatesInTheDevicesOrderOneModePerRateFromOneOpen) {
     FakeNode node;
-    node.formats = {{fourcc("MJPG"), {size(1280, 720, {rate(1, 30), rate(1001, 30000), rate(1, 15)}), size(640, 480, {rate(1, 60)})}},
+    node.formats = {{fourcc("MJPG"),
+                     {size(1280, 720, {rate(1, 30), rate(1001, 30000), rate(1, 15)}), size(640, 480, {rate(1, 60)})}},
                     {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, "");
-    EXPECT_EQ(describe(reading), (std::vector<std::string>{"MJPG 1280x720 1/30", "MJPG 1280x720 1001/30000",
-                                                           "MJPG 1280x720 1/15", "MJPG 640x480 1/60",
-                                                           "YUYV 640x480 1/30"}));
+    EXPECT_EQ(describe(reading),
+              (std::vector<std::string>{"MJPG 1280x720 1/30", "MJPG 1280x720 1001/30000", "MJPG 1280x720 1/15",
+                                        "MJPG 640x480 1/60", "YUYV 640x480 1/30"}));
     EXPECT_EQ(node.opens, 1);
     EXPECT_EQ(node.closes, 1);
     EXPECT_EQ(node.flags, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -227,7 +231,23 @@ TEST(V4l2Modes, ANodeWithoutFormatsHasNoModes) {
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, "");
     EXPECT_TRUE(reading.modes.empty());
+    EXPECT_EQ(node.calls[VIDIOC_ENUM_FMT], 2) << "one question of each capture type";
     EXPECT_EQ(node.closes, 1);
+}
+
+TEST(V4l2Modes, AMultiPlanarNodeIsAskedForItsOwnFormats) {
+    FakeNode node;
+    node.formats = {{fourcc("NV12"), {size(1920, 1080, {rate(1, 30)})}}};
+    std::vector<std::uint32_t> types;
+    node.onFormat = [&](v4l2_fmtdesc& f) {
+        types.push_back(f.type);
+        if (f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE || f.index > 0) return EINVAL;
+        f.pixelformat = fourcc("NV12");
+        return 0;
+    };
+    EXPECT_EQ(describe(read(node)), std::vector<std::string>{"NV12 1920x1080 1/30"});
+    EXPECT_EQ(types, (std::vector<std::uint32_t>{V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE,
+                                                 V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE}));
 }
 
 // Ranges stay ranges, with their bounds and steps; a range of sizes is not asked for rates. A range
@@ -254,22 +274,31 @@ TEST_P(V4l2ModeRanges, AreReportedAsOneModeWithTheirBoundsAndStep) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, V4l2ModeRanges,
-    testing::Values(
-        RangeCase{"StepwiseSizes", sizeRange(V4L2_FRMSIZE_TYPE_STEPWISE, {160, 1280, 16, 120, 960, 8}),
-                  {"YUYV 160x120..1280x960 step 16x8 -"}, 0},
-        RangeCase{"ContinuousSizes", sizeRange(V4L2_FRMSIZE_TYPE_CONTINUOUS, {160, 1280, 0, 120, 960, 0}),
-                  {"YUYV 160x120..1280x960 continuous -"}, 0},
-        RangeCase{"StepwiseRates",
-                  size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 1}, {1, 100}), rate(1, 7)}),
-                  {"YUYV 640x480 1/60..1/1 step 1/100", "YUYV 320x240 1/5"}, 1 + 2},
-        RangeCase{"ContinuousRates",
-                  size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 60}, {1, 1}, {0, 0})}),
-                  {"YUYV 640x480 1/60..1/1 continuous", "YUYV 320x240 1/5"}, 1 + 2},
-        RangeCase{"ARangeOfOneSizeIsThatSize", sizeRange(V4L2_FRMSIZE_TYPE_STEPWISE, {640, 640, 0, 480, 480, 0}),
-                  {"YUYV 640x480 -"}, 1},
-        RangeCase{"ARangeOfOneRateIsThatRate",
-                  size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {2, 60}, {1, 30}, {0, 0})}),
-                  {"YUYV 640x480 1/30", "YUYV 320x240 1/5"}, 1 + 2}),
+    testing::Values(RangeCase{"StepwiseSizes",
+                              sizeRange(V4L2_FRMSIZE_TYPE_STEPWISE, {160, 1280, 16, 120, 960, 8}),
+                              {"YUYV 160x120..1280x960 step 16x8 -"},
+                              0},
+                    RangeCase{"ContinuousSizes",
+                              sizeRange(V4L2_FRMSIZE_TYPE_CONTINUOUS, {160, 1280, 0, 120, 960, 0}),
+                              {"YUYV 160x120..1280x960 continuous -"},
+                              0},
+                    RangeCase{
+                        "StepwiseRates",
+                        size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 1}, {1, 100}), rate(1, 7)}),
+                        {"YUYV 640x480 1/60..1/1 step 1/100", "YUYV 320x240 1/5"},
+                        1 + 2},
+                    RangeCase{"ContinuousRates",
+                              size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 60}, {1, 1}, {0, 0})}),
+                              {"YUYV 640x480 1/60..1/1 continuous", "YUYV 320x240 1/5"},
+                              1 + 2},
+                    RangeCase{"ARangeOfOneSizeIsThatSize",
+                              sizeRange(V4L2_FRMSIZE_TYPE_STEPWISE, {640, 640, 0, 480, 480, 0}),
+                              {"YUYV 640x480 -"},
+                              1},
+                    RangeCase{"ARangeOfOneRateIsThatRate",
+                              size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {2, 60}, {1, 30}, {0, 0})}),
+                              {"YUYV 640x480 1/30", "YUYV 320x240 1/5"},
+                              1 + 2}),
     [](const testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
 
 // Errors of the node: the reading fails with the step and errno, keeps nothing, and closes.
@@ -285,7 +314,8 @@ class V4l2ModeFailures : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(V4l2ModeFailures, FailWithTheStepAndErrnoAndCloseTheNode) {
     FakeNode node;
-    node.formats = {{fourcc("MJPG"), {size(640, 480, {rate(1, 30)})}}, {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
+    node.formats = {{fourcc("MJPG"), {size(640, 480, {rate(1, 30)})}},
+                    {fourcc("YUYV"), {size(640, 480, {rate(1, 30)})}}};
     GetParam().arrange(node);
     const ModeReading reading = read(node);
     EXPECT_EQ(reading.failedStep, GetParam().step);
@@ -362,7 +392,8 @@ TEST_P(V4l2ModeJunk, IsLeftOutAndTheRestKept) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, V4l2ModeJunk,
     testing::Values(
-        JunkCase{"ZeroSizes", {{fourcc("MJPG"), {size(0, 480), size(640, 0), size(640, 480, {rate(1, 30)})}}},
+        JunkCase{"ZeroSizes",
+                 {{fourcc("MJPG"), {size(0, 480), size(640, 0), size(640, 480, {rate(1, 30)})}}},
                  {"MJPG 640x480 1/30"}},
         JunkCase{"AbsurdSizes",
                  {{fourcc("MJPG"), {size(0xFFFFFFFF, 480), size(640, 65537), size(65536, 65536, {rate(1, 1)})}}},
@@ -383,21 +414,26 @@ INSTANTIATE_TEST_SUITE_P(
         JunkCase{"IntervalDenominatorZero",
                  {{fourcc("MJPG"), {size(640, 480, {rate(1, 0), rate(1, 30)}), size(320, 240, {rate(1, 0)})}}},
                  {"MJPG 640x480 1/30", "MJPG 320x240 -"}},
-        JunkCase{"IntervalNumeratorZero", {{fourcc("MJPG"), {size(640, 480, {rate(0, 30), rate(1, 15)})}}},
+        JunkCase{"IntervalNumeratorZero",
+                 {{fourcc("MJPG"), {size(640, 480, {rate(0, 30), rate(1, 15)})}}},
                  {"MJPG 640x480 1/15"}},
-        JunkCase{"RateRangeUpsideDown",
-                 {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 1}, {1, 60}, {1, 1})})}}},
-                 {"MJPG 640x480 -"}},
-        JunkCase{"RateRangeWithDenominatorZero",
-                 {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 0}, {1, 100})})}}},
-                 {"MJPG 640x480 -"}},
+        JunkCase{
+            "RateRangeUpsideDown",
+            {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_CONTINUOUS, {1, 1}, {1, 60}, {1, 1})})}}},
+            {"MJPG 640x480 -"}},
+        JunkCase{
+            "RateRangeWithDenominatorZero",
+            {{fourcc("MJPG"), {size(640, 480, {rateRange(V4L2_FRMIVAL_TYPE_STEPWISE, {1, 60}, {1, 0}, {1, 100})})}}},
+            {"MJPG 640x480 -"}},
         JunkCase{"FourccZero", {{0, {size(640, 480, {rate(1, 30)})}}}, {}},
-        JunkCase{"UnknownFourccKept", {{v4l2_fourcc('\x01', 'Z', '\\', '\xff'), {size(64, 48, {rate(1, 9)})}}},
+        JunkCase{"UnknownFourccKept",
+                 {{v4l2_fourcc('\x01', 'Z', '\\', '\xff'), {size(64, 48, {rate(1, 9)})}}},
                  {"?Z\\? 64x48 1/9"}},
-        JunkCase{"DuplicateFormatsRatesAndSizes",
-                 {{fourcc("MJPG"), {size(640, 480, {rate(1, 30), rate(1, 30), rate(2, 60)}), size(640, 480, {rate(1, 30)})}},
-                  {fourcc("MJPG"), {size(320, 240, {rate(1, 30)})}}},
-                 {"MJPG 640x480 1/30"}}),
+        JunkCase{
+            "DuplicateFormatsRatesAndSizes",
+            {{fourcc("MJPG"), {size(640, 480, {rate(1, 30), rate(1, 30), rate(2, 60)}), size(640, 480, {rate(1, 30)})}},
+             {fourcc("MJPG"), {size(320, 240, {rate(1, 30)})}}},
+            {"MJPG 640x480 1/30"}}),
     [](const testing::TestParamInfo<JunkCase>& info) { return std::string(info.param.name); });
 
 TEST(V4l2Modes, EntriesOfATypeV4l2DoesNotDefineAreSkipped) {
@@ -480,68 +516,67 @@ int oneRateEach(v4l2_frmivalenum& r) {
 
 constexpr std::size_t kPerLevel = modebounds::kEntriesPerLevel;
 
-INSTANTIATE_TEST_SUITE_P(
-    Enumerations, V4l2EndlessNodes,
-    testing::Values(
-        // Each format costs 1 + 2 + 2 calls: the bound on formats comes first.
-        EndlessCase{"DistinctFormats",
-                    [](FakeNode& n) {
-                        n.onFormat = distinctFormats;
-                        n.onSize = oneSizeEach;
-                        n.onRate = oneRateEach;
-                    },
-                    kPerLevel},
-        EndlessCase{"TheSameFormatAgainAndAgain",
-                    [](FakeNode& n) {
-                        n.onFormat = [](v4l2_fmtdesc& f) {
-                            f.pixelformat = fourcc("MJPG");
-                            return 0;
-                        };
-                        n.onSize = oneSizeEach;
-                        n.onRate = oneRateEach;
-                    },
-                    1},
-        EndlessCase{"DistinctSizes",
-                    [](FakeNode& n) {
-                        n.formats = {{fourcc("MJPG"), {}}};
-                        n.onSize = [](v4l2_frmsizeenum& s) {
-                            s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-                            s.discrete = {s.index + 1, 480};
-                            return 0;
-                        };
-                        n.onRate = oneRateEach;
-                    },
-                    kPerLevel},
-        EndlessCase{"DistinctRates",
-                    [](FakeNode& n) {
-                        n.formats = {{fourcc("MJPG"), {size(640, 480), size(320, 240)}}};
-                        n.onRate = [](v4l2_frmivalenum& r) {
-                            r.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                            r.discrete = {1, r.index + 1};
-                            return 0;
-                        };
-                    },
-                    2 * kPerLevel},
-        // Formats x sizes x rates of 256 each: only the bound on calls ends it.
-        EndlessCase{"EveryLevel",
-                    [](FakeNode& n) {
-                        n.onFormat = distinctFormats;
-                        n.onSize = [](v4l2_frmsizeenum& s) {
-                            s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-                            s.discrete = {s.index + 1, 480};
-                            return 0;
-                        };
-                        n.onRate = [](v4l2_frmivalenum& r) {
-                            r.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                            r.discrete = {1, r.index + 1};
-                            return 0;
-                        };
-                    },
-                    // 1 format call, then per size 1 size call and 256 rates: 15 sizes of 257, then
-                    // what is left of 4096 - 1 - 15 * 257 - 1 = 239 calls as rates.
-                    15 * kPerLevel + 239},
-        EndlessCase{"InterruptedForever",
-                    [](FakeNode& n) { n.onFormat = [](v4l2_fmtdesc&) { return EINTR; }; }, 0}),
-    [](const testing::TestParamInfo<EndlessCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Enumerations, V4l2EndlessNodes,
+                         testing::Values(
+                             // Each format costs 1 + 2 + 2 calls: the bound on formats comes first.
+                             EndlessCase{"DistinctFormats",
+                                         [](FakeNode& n) {
+                                             n.onFormat = distinctFormats;
+                                             n.onSize = oneSizeEach;
+                                             n.onRate = oneRateEach;
+                                         },
+                                         kPerLevel},
+                             EndlessCase{"TheSameFormatAgainAndAgain",
+                                         [](FakeNode& n) {
+                                             n.onFormat = [](v4l2_fmtdesc& f) {
+                                                 f.pixelformat = fourcc("MJPG");
+                                                 return 0;
+                                             };
+                                             n.onSize = oneSizeEach;
+                                             n.onRate = oneRateEach;
+                                         },
+                                         1},
+                             EndlessCase{"DistinctSizes",
+                                         [](FakeNode& n) {
+                                             n.formats = {{fourcc("MJPG"), {}}};
+                                             n.onSize = [](v4l2_frmsizeenum& s) {
+                                                 s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                                                 s.discrete = {s.index + 1, 480};
+                                                 return 0;
+                                             };
+                                             n.onRate = oneRateEach;
+                                         },
+                                         kPerLevel},
+                             EndlessCase{"DistinctRates",
+                                         [](FakeNode& n) {
+                                             n.formats = {{fourcc("MJPG"), {size(640, 480), size(320, 240)}}};
+                                             n.onRate = [](v4l2_frmivalenum& r) {
+                                                 r.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                                                 r.discrete = {1, r.index + 1};
+                                                 return 0;
+                                             };
+                                         },
+                                         2 * kPerLevel},
+                             // Formats x sizes x rates of 256 each: only the bound on calls ends it.
+                             EndlessCase{"EveryLevel",
+                                         [](FakeNode& n) {
+                                             n.onFormat = distinctFormats;
+                                             n.onSize = [](v4l2_frmsizeenum& s) {
+                                                 s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                                                 s.discrete = {s.index + 1, 480};
+                                                 return 0;
+                                             };
+                                             n.onRate = [](v4l2_frmivalenum& r) {
+                                                 r.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                                                 r.discrete = {1, r.index + 1};
+                                                 return 0;
+                                             };
+                                         },
+                                         // 1 format call, then per size 1 size call and 256 rates: 15 sizes of 257,
+                                         // then what is left of 4096 - 1 - 15 * 257 - 1 = 239 calls as rates.
+                                         15 * kPerLevel + 239},
+                             EndlessCase{"InterruptedForever",
+                                         [](FakeNode& n) { n.onFormat = [](v4l2_fmtdesc&) { return EINTR; }; }, 0}),
+                         [](const testing::TestParamInfo<EndlessCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
