@@ -33,6 +33,13 @@ HKEY createKey(const std::wstring& path) {
     return key;
 }
 
+// The filter's DLL as this program loads it too, to ask it whether any of its objects still lives
+// (DllCanUnloadNow): every filter, pin and enumerator holds its filter.
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+CanUnloadNow g_canUnloadNow = nullptr;
+
+bool everyFilterReleased() { return g_canUnloadNow != nullptr && g_canUnloadNow() == S_OK; }
+
 // The filter's DLL, beside this program, registered for its class.
 void registerFilter() {
     wchar_t self[MAX_PATH];
@@ -40,6 +47,9 @@ void registerFilter() {
     ASSERT_GT(length, 0u);
     std::wstring dll(self, length);
     dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"fake_capture_filter.dll";
+    const HMODULE module = LoadLibraryW(dll.c_str());
+    ASSERT_NE(module, nullptr) << "fake_capture_filter.dll does not load";
+    g_canUnloadNow = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     ASSERT_NE(GetFileAttributesW(dll.c_str()), INVALID_FILE_ATTRIBUTES) << "fake_capture_filter.dll is not built";
     HKEY key = createKey(std::wstring(L"CLSID\\") + kFilterClass + L"\\InprocServer32");
     ASSERT_NE(key, nullptr);
@@ -138,6 +148,7 @@ TEST_P(CaptureModesRead, AsTheFilterOffersThem) {
     EXPECT_EQ(reading.failedStep, "");
     EXPECT_EQ(reading.error, 0);
     EXPECT_EQ(shown(reading), GetParam().modes);
+    EXPECT_TRUE(everyFilterReleased());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -206,6 +217,7 @@ TEST_P(CaptureModesFail, WithTheStepAndItsResult) {
     EXPECT_EQ(reading.failedStep, GetParam().step);
     EXPECT_EQ(static_cast<std::uint32_t>(reading.error), GetParam().error);
     EXPECT_TRUE(reading.modes.empty());
+    EXPECT_TRUE(everyFilterReleased());  // a filter that throws too
 }
 
 INSTANTIATE_TEST_SUITE_P(

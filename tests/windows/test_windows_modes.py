@@ -107,6 +107,14 @@ def modes_within_limit(camera: zorvekcam.Camera) -> list[zorvekcam.Mode]:
     return outcome[0]
 
 
+def every_filter_released(dll: str | None = None) -> bool:
+    """Whether no object of the capture filter's DLL lives any more (its DllCanUnloadNow, asked of the
+    same module that COM loaded): every filter, pin and enumerator holds its filter."""
+    import ctypes
+
+    return ctypes.WinDLL(dll or FILTER_DLL).DllCanUnloadNow() == 0
+
+
 def shown(modes: list[zorvekcam.Mode]) -> list[tuple]:
     return [(m.format, m.width, m.height, m.fps, m.sizes and m.sizes.as_dict(), m.rates and m.rates.as_dict())
             for m in modes]
@@ -273,6 +281,7 @@ HOSTILE = {
 def test_hostile_filters_give_what_can_be_read_in_bounded_time(devices, fake, expected):
     camera, = devices(fake)
     assert shown(modes_within_limit(camera)) == expected
+    assert every_filter_released()
 
 
 def test_capabilities_past_the_bound_are_left_out(devices):
@@ -303,6 +312,7 @@ def test_a_device_that_cannot_be_read_raises_camera_error_with_step_and_hresult(
     assert isinstance(raised.value, OSError)
     assert (raised.value.step, raised.value.hresult) == (step, hresult)
     assert f"0x{hresult:08X}" in str(raised.value)
+    assert every_filter_released()
 
 
 @pytest.mark.skipif(not MSVC_FILTER_DLL, reason="the MSVC-built capture filter is built by scripts/test_windows.sh")
@@ -312,6 +322,7 @@ def test_a_filter_that_throws_raises_camera_error_and_the_next_reading_works(dev
     with pytest.raises(zorvekcam.CameraError) as raised:
         modes_within_limit(thrower)
     assert (raised.value.step, raised.value.hresult) == ("IAMStreamConfig::GetStreamCaps", 0x8000FFFF)
+    assert every_filter_released(MSVC_FILTER_DLL)
     assert shown(modes_within_limit(fine)) == [("YUY2", 640, 480, fps(333333), None, None)]
 
 
