@@ -235,6 +235,16 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"FilterThrows", L"!throw;YUY2 640x480 333333-333333", "IAMStreamConfig::GetStreamCaps", 0x8000FFFFu}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
+TEST_F(CaptureModes, EveryMediaTypeFreed) {
+    // With !track each media type's pUnk is an object of the filter's DLL, released where the media
+    // type is freed: all of them, the skipped ones too, or the DLL still has objects alive.
+    const ModeReading reading = readOne(L"!track;MJPG 1280x720 333333-666666 rates=333333,666666;YUY2 640x480 333333-333333 vi2;"
+                                        L"YUY2 640x480 333333-333333 format=none;YUY2 320x240 333333-333333 format=short;"
+                                        L"YUY2 160x120 333333-333333 format=wave;YUY2 0x0 333333-333333");
+    EXPECT_EQ(reading.modes.size(), 3u);
+    EXPECT_TRUE(everyFilterReleased());
+}
+
 TEST_F(CaptureModes, EachDeviceByItsOwnName) {
     // Identical names, different filters' offers: the display name tells them apart.
     plugDevices({L"YUY2 640x480 333333-333333", L"MJPG 1280x720 333333-333333"});

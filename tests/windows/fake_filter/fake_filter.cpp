@@ -17,6 +17,8 @@
 //     !no-capture      the pin says it is a preview pin
 //     !throw           GetStreamCaps throws a C++ exception
 //     !huge-rate-count GetFrameRateList says 2^31-1 rates, and gives one
+//     !track           each media type from GetStreamCaps has a pUnk of its own, which keeps the DLL
+//                      from unloading (DllCanUnloadNow) until it is released with its media type
 //
 // Enough of a filter for ffmpeg's dshow input to list its options, connect its pin and read frames:
 // while the graph runs, a thread of its own delivers a gray frame of the connected format every
@@ -59,7 +61,7 @@ struct Behaviour {
     std::vector<Capability> caps;
     bool counted = false;  // false: as many as there are
     long count = 0;
-    bool endlessPins = false, noCapture = false, throws = false, hugeRateCount = false;
+    bool endlessPins = false, noCapture = false, throws = false, hugeRateCount = false, track = false;
 };
 
 std::vector<std::wstring> split(const std::wstring& text, wchar_t separator) {
@@ -100,6 +102,7 @@ Behaviour parse(const std::wstring& description) {
             if (flag == L"!no-capture") behaviour.noCapture = true;
             if (flag == L"!throw") behaviour.throws = true;
             if (flag == L"!huge-rate-count") behaviour.hugeRateCount = true;
+            if (flag == L"!track") behaviour.track = true;
             continue;
         }
         if (tokens.size() < 3 || tokens[0].size() != 4) continue;
@@ -141,6 +144,30 @@ Behaviour parse(const std::wstring& description) {
     }
     return behaviour;
 }
+
+// A media type's pUnk under !track: one more object of the DLL while it lives.
+class Token final : public IUnknown {
+public:
+    Token() { ++g_objects; }
+    ~Token() { --g_objects; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (id != IID_IUnknown) return E_NOINTERFACE;
+        *object = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --references_;
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    std::atomic<long> references_{1};
+};
 
 const GUID kFourccBase = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 const GUID kFormatWave = {0x05589f81, 0xc356, 0x11ce, {0xbf, 0x01, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a}};
@@ -535,6 +562,7 @@ HRESULT Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     if (index < 0 || index >= count || behaviour.caps.empty()) return S_FALSE;
     const Capability& cap = behaviour.caps[static_cast<std::size_t>(index) % behaviour.caps.size()];
     *type = newMediaType(cap);
+    if (behaviour.track) (*type)->pUnk = new Token();
     auto* config = reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps);
     std::memset(config, 0, sizeof *config);
     config->guid = FORMAT_VideoInfo;
