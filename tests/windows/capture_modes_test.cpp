@@ -232,6 +232,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A count below 0 (2^31 and more, read as a signed int).
         Failure{"NegativeCount", L"!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
                 0x8000FFFFu},
+        // Caps blocks of no video caps' size: another kind of pin's, or none a filter could mean.
+        Failure{"CapsTooSmall", L"!caps-size=64;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
+                0x8000FFFFu},
+        Failure{"CapsTooLarge", L"!caps-size=1048576;YUY2 640x480 333333-333333",
+                "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFFu},
         Failure{"FilterThrows", L"!throw;YUY2 640x480 333333-333333", "IAMStreamConfig::GetStreamCaps", 0x8000FFFFu}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 

@@ -300,6 +300,11 @@ FAILING = {
     # A count of 2^31 or more, which a signed int shows as negative.
     "a negative count": ("!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
                          0x8000FFFF),
+    # Caps blocks of no video caps' size (an audio pin's is smaller), or of none a filter could mean.
+    "caps blocks too small": ("!caps-size=64;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
+                              0x8000FFFF),
+    "caps blocks too large": ("!caps-size=1048576;YUY2 640x480 333333-333333",
+                              "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFF),
     "pins that never end": ("!endless-pins;YUY2 640x480 333333-333333",
                             "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216),
 }

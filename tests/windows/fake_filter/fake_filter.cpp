@@ -17,6 +17,7 @@
 //     !no-capture      the pin says it is a preview pin
 //     !throw           GetStreamCaps throws a C++ exception
 //     !huge-rate-count GetFrameRateList says 2^31-1 rates, and gives one
+//     !caps-size=N     GetNumberOfCapabilities says each caps block takes N bytes
 //     !track           each media type from GetStreamCaps has a pUnk of its own, which keeps the DLL
 //                      from unloading (DllCanUnloadNow) until it is released with its media type
 //
@@ -59,6 +60,7 @@ struct Capability {
 
 struct Behaviour {
     std::vector<Capability> caps;
+    int capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     bool counted = false;  // false: as many as there are
     long count = 0;
     bool endlessPins = false, noCapture = false, throws = false, hugeRateCount = false, track = false;
@@ -103,6 +105,7 @@ Behaviour parse(const std::wstring& description) {
             if (flag == L"!throw") behaviour.throws = true;
             if (flag == L"!huge-rate-count") behaviour.hugeRateCount = true;
             if (flag == L"!track") behaviour.track = true;
+            if (flag.rfind(L"!caps-size=", 0) == 0) behaviour.capsSize = static_cast<int>(std::wcstol(flag.c_str() + 11, nullptr, 10));
             continue;
         }
         if (tokens.size() < 3 || tokens[0].size() != 4) continue;
@@ -549,7 +552,7 @@ HRESULT Pin::GetNumberOfCapabilities(int* count, int* size) {
     if (count == nullptr || size == nullptr) return E_POINTER;
     const Behaviour& behaviour = filter_.behaviour();
     *count = behaviour.counted ? static_cast<int>(behaviour.count) : static_cast<int>(behaviour.caps.size());
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    *size = behaviour.capsSize;
     return S_OK;
 }
 
