@@ -23,6 +23,7 @@ namespace {
 
 constexpr HRESULT kUnexpected = static_cast<HRESULT>(0x8000FFFFu);  // E_UNEXPECTED
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80040216u);    // VFW_E_NOT_FOUND
+constexpr HRESULT kSyntax = static_cast<HRESULT>(0x800401E4u);      // MK_E_SYNTAX
 constexpr LONGLONG kUnitsPerSecond = 10000000;                       // REFERENCE_TIME: 100 ns units
 // A capability's caps block larger than this is no VIDEO_STREAM_CONFIG_CAPS of any filter.
 constexpr int kMaxCapsSize = 4096;
@@ -244,6 +245,11 @@ ModeReading readCameraModes(const std::u16string& source) {
         hr = MkParseDisplayName(context.get(), name.c_str(), &eaten, moniker.put());
         if (hr != S_OK || !moniker) {
             steps.fail(FAILED(hr) ? hr : kUnexpected);
+            return reading;
+        }
+        // A moniker of only part of the name could be another device's.
+        if (eaten != name.size()) {
+            steps.fail(kSyntax);
             return reading;
         }
 
