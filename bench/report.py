@@ -151,7 +151,6 @@ def sysfs_rows(sysfs):
     rounds = []
     for round_ in sysfs["rounds"]:
         native = google_medians(round_["native"])
-        paired = native["scanOverFloor"][1]
         times = {name: seconds for name, (seconds, _) in native.items()}
         times.update(paired_times(native))
         rounds.append(times)
@@ -346,7 +345,7 @@ def lifecycle_rows(lifecycle):
         repeated = over("zorvekcam")
         limit = REPEATED_OVER_PYUDEV_TARGET if at["cameras"] > 1 else 1
         held = verdict(repeated, limit, f"≤ {limit} × pyudev") if at["cameras"] > 1 else \
-            (f"< 1 × pyudev: met" if repeated < 1 else f"< 1 × pyudev: missed by {100 * (repeated - 1):.0f}%")
+            ("< 1 × pyudev: met" if repeated < 1 else f"< 1 × pyudev: missed by {100 * (repeated - 1):.0f}%")
         row(f"… `list_devices()` repeated, nothing changed: {opens_text(opened['repeated'])}", "zorvekcam",
             f"{repeated:.2f} × pyudev", held, f"a repeated listing against pyudev's, {cameras}")
         count = sum(opened["repeated"].values())
@@ -363,7 +362,7 @@ def lifecycle_rows(lifecycle):
         row("… every node opened and asked VIDIOC_QUERYCAP, nothing else (no listing)", "asks",
             f"{over('asks'):.2f} × pyudev")
         walked = opened["watch_walk"] == {node: 1 for node in at["hotplugged_nodes"]}
-        rows.append((f"… a watch's walk after one more camera was plugged in", "", "",
+        rows.append(("… a watch's walk after one more camera was plugged in", "", "",
                      opens_text(opened["watch_walk"], at["hotplugged_nodes"]),
                      f"only the new camera's nodes: {'met' if walked else 'missed'}",
                      f"opens of a watch's walk after a hotplug, {cameras}"))
@@ -388,6 +387,48 @@ def watch_rows(watch):
     latest = watch["awatch"]["latest_tick_s"]
     rows.append(("`awatch()`: the latest tick of a 10 ms timer while cameras come and go", duration(latest), "",
                  "", verdict(latest * 1e3, LATEST_TICK_TARGET_MS, f"≤ {LATEST_TICK_TARGET_MS} ms")))
+    return rows
+
+
+MODES_OVER_LINUXPY_TARGET = 0.5
+
+
+def modes_rows(modes):
+    """Camera.modes() of one fake camera against linuxpy's and v4l2-ctl's readings of its node, and
+    the floor (bench/modes_compare.py)."""
+    rows = []
+    for name, result in modes["umockdev"].items():
+        node, once, median, ratio = result["node"], result["once"], result["median"], result["ratio"]
+
+        def counts(tool):
+            return f"{opens_text(once[tool]['opened'], [node])}, {plural(once[tool]['ioctls'], 'ioctl')}"
+        # Held to the target where linuxpy reads the same modes: it leaves out ranges of sizes and the
+        # formats it does not know, which modes() reads (and pays ioctls for).
+        one_open = once["modes"]["opened"] == {node: 1}
+        same = once["modes"]["entries"] == once["linuxpy"]["entries"]
+        target = verdict(ratio["linuxpy"] if one_open else float("inf"), MODES_OVER_LINUXPY_TARGET,
+                         "≤ 0.5 × linuxpy, 1 open") if same else ""
+        rows.append((f"Linux, one fake camera with {name}: `Camera.modes()`, "
+                     f"{plural(once['modes']['entries'], 'mode')}, {counts('modes')}", duration(median["modes"]), "",
+                     f"modes/linuxpy {ratio['linuxpy']:.2f}", target,
+                     f"`modes()`, a camera with {name}, against linuxpy"))
+        rows.append((f"… linuxpy's `frame_types` (in process), {plural(once['linuxpy']['entries'], 'frame type')}, "
+                     f"{counts('linuxpy')}", duration(median["linuxpy"]), "", "", ""))
+        rows.append((f"… `v4l2-ctl --list-formats-ext` (a process), {plural(once['v4l2-ctl']['entries'], 'size')}, "
+                     f"{counts('v4l2-ctl')}", duration(median["v4l2-ctl"]), "",
+                     f"modes/v4l2-ctl {ratio['v4l2-ctl']:.3f}", ""))
+        rows.append((f"… the floor: as many bare ioctls as `modes()` makes, {counts('floor')}",
+                     duration(median["floor"]), "", f"modes/floor {ratio['floor']:.2f}", ""))
+    table = modes["in_process"]
+    once, median, ratio = table["once"], table["median"], table["ratio"]
+    rows.append(("Linux, the discrete camera's table answered in the reading process (a preloaded library, no "
+                 f"umockdev), {table['rounds']} rounds: `Camera.modes()`, "
+                 f"{plural(once['modes']['answered'], 'ioctl')}", duration(median["modes"]), "",
+                 f"modes/linuxpy {ratio['linuxpy']:.2f}", ""))
+    rows.append((f"… linuxpy's `frame_types`, {plural(once['linuxpy']['answered'], 'ioctl')}",
+                 duration(median["linuxpy"]), "", "", ""))
+    rows.append((f"… the floor: {plural(once['floor']['answered'], 'bare ioctl')} from Python",
+                 duration(median["floor"]), "", f"modes/floor {ratio['floor']:.2f}", ""))
     return rows
 
 
@@ -416,6 +457,7 @@ def main():
     parser.add_argument("--watch")
     parser.add_argument("--listing")
     parser.add_argument("--lifecycle")
+    parser.add_argument("--modes")
     parser.add_argument("--load-before", help="what uptime printed before the run")
     parser.add_argument("--load-after", help="what uptime printed after it")
     args = parser.parse_args()
@@ -436,6 +478,9 @@ def main():
     if args.lifecycle:
         with open(args.lifecycle) as file:
             rows += lifecycle_rows(json.load(file))
+    if args.modes:
+        with open(args.modes) as file:
+            rows += modes_rows(json.load(file))
     if args.sysfs:
         with open(args.sysfs) as file:
             rows += sysfs_rows(json.load(file))

@@ -40,6 +40,7 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 thread_local DevicePathFilter::Test t_devicePathFilter = nullptr;
+thread_local PlatformFailure t_platformFailure;
 // The calling thread's apartment: the mode its first successful CoInitializeEx asked for, and how
 // many successful calls are not yet matched by CoUninitialize. It ends when that count is 0.
 thread_local int t_apartmentMode = -1;
@@ -299,3 +300,14 @@ void OutputDebugStringW(LPCWSTR text) {
 DevicePathFilter::DevicePathFilter(Test wanted) : previous_(t_devicePathFilter) { t_devicePathFilter = wanted; }
 DevicePathFilter::~DevicePathFilter() { t_devicePathFilter = previous_; }
 DevicePathFilter::Test DevicePathFilter::current() { return t_devicePathFilter; }
+
+void PlatformFailure::set(const char* call, int error) {
+    t_platformFailure.call = call;
+    t_platformFailure.error = error;
+}
+
+PlatformFailure PlatformFailure::take() {
+    const PlatformFailure held = t_platformFailure;
+    t_platformFailure = PlatformFailure{};
+    return held;
+}

@@ -181,3 +181,20 @@ private:
     Test previous_;
 };
 
+// ---- Not COM: a failure in the platform's own words ----------------------------------------------
+// A COM call of the stand-in fails with an HRESULT, which is Windows' word for it. Where the
+// failure was a system call's, the device source also leaves that call and its errno here, on the
+// calling thread, for a caller that tells its user what happened in the platform's words (the
+// listing). The HRESULT stays what a caller that knows only COM goes by. Windows has no such
+// failures: there the HRESULT is the platform's own word.
+class PlatformFailure {
+public:
+    // The call that failed, with what it was called on ("opendir /sys/class/video4linux": text that
+    // lives as long as the program), and its errno, replacing what the thread held before.
+    static void set(const char* call, int error);
+    // What the calling thread holds (null and 0 when nothing), which it then no longer holds.
+    static PlatformFailure take();
+
+    const char* call = nullptr;
+    int error = 0;
+};

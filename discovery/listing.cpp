@@ -1,9 +1,12 @@
 #include "listing.h"
 
+#include <algorithm>
 #include <new>
 
 #include "camera_identity.h"
+#include "interface_path.h"
 #include "match.h"
+#include "media_foundation.h"
 #include "trace.h"
 #include "walk.h"
 
@@ -42,6 +45,19 @@ bool couldBeTarget(const OLECHAR* path) {
     return matchDevicePath(walk, path, false, slot);
 }
 
+// The step an exception came out of: the walk's call, or the listing's own work on a device.
+const char* stepOf(WalkCall call, const char* onDevice) {
+    switch (call) {
+        case WalkCall::CreateEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
+        case WalkCall::CreateCategory: return "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)";
+        case WalkCall::NextDevice: return "IEnumMoniker::Next";
+        case WalkCall::Bind: return "IMoniker::BindToStorage(IID_IPropertyBag)";
+        case WalkCall::ReadPath: return "IPropertyBag::Read";
+        case WalkCall::OnDevice: break;
+    }
+    return onDevice;
+}
+
 const char* stepOf(WalkEnd end) {
     switch (end) {
         case WalkEnd::NoEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
@@ -52,9 +68,32 @@ const char* stepOf(WalkEnd end) {
     return nullptr;
 }
 
+// Gives each camera its position among Media Foundation's sources, found by the device behind both
+// interfaces (`paths`: each camera's DevicePath, whole, as read), and leaves out those it does not
+// list; the rest in Media Foundation's order.
+void indexByMediaFoundation(CameraListing& listing, const std::vector<std::u16string>& paths) {
+    const CaptureLinks sources = mediaFoundationCaptureLinks();
+    if (sources.failedStep != nullptr) {
+        listing.cameras.clear();
+        listing.failedStep = sources.failedStep;
+        listing.result = sources.result;
+        return;
+    }
+    std::vector<CameraEntry> listed;
+    for (std::size_t i = 0; i < listing.cameras.size(); ++i) {
+        const std::optional<std::uint32_t> position = ifpath::positionAmong(paths[i], sources.links);
+        if (!position) continue;
+        listing.cameras[i].index = *position;
+        listed.push_back(std::move(listing.cameras[i]));
+    }
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const CameraEntry& a, const CameraEntry& b) { return a.index < b.index; });
+    listing.cameras = std::move(listed);
+}
+
 }  // namespace
 
-CameraListing listCameras(bool traced) {
+CameraListing listCameras(bool traced, CameraIndexing indexing) {
     CameraListing listing;
     std::optional<TraceIntoText> collecting;
     if (traced) collecting.emplace(listing.trace);
@@ -66,49 +105,67 @@ CameraListing listCameras(bool traced) {
         return listing;
     }
     const DevicePathFilter onlyCandidates(&couldBeTarget);
+    const bool byMediaFoundation = indexing == CameraIndexing::MediaFoundation;
+    std::vector<std::u16string> paths;  // with byMediaFoundation: each camera's DevicePath, whole
+    PlatformFailure::take();            // what an earlier walk on this thread left is not this walk's
     WalkState walk{};
     HRESULT failure = S_OK;
     WalkEnd end = WalkEnd::Completed;
+    WalkCall calling = WalkCall::CreateEnumerator;
+    const char* onDevice = "matchDevicePath";
     ComPtr<IBindCtx> context;
     bool contextMade = false;
     try {
         end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
             std::uint8_t slot = 0;
+            onDevice = "matchDevicePath";
             if (!matchDevicePath(walk, path, traced, slot)) return;
             CameraEntry camera;
             BstrVariant name;
+            onDevice = "IPropertyBag::Read";
             if (bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK) camera.name = toU16(name.text());
             camera.vid = toU16(walk.extrctd_vid);
             camera.pid = toU16(walk.extrctd_pid);
             camera.path = toU16(walk.path);
+            onDevice = "identifyCamera";
             CameraIdentity identity = identifyCamera(path, position);
             camera.index = identity.index;
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
             camera.node = std::move(identity.node);
             // One bind context for the walk's display names, made for its first camera.
+            onDevice = "IMoniker::GetDisplayName";
             if (!contextMade) {
                 contextMade = true;
                 CreateBindCtx(0, context.put());
             }
             camera.moniker = displayNameOf(moniker, context.get());
+            if (byMediaFoundation) paths.push_back(toU16(path));
             listing.cameras.push_back(std::move(camera));
-        }, &failure);
+        }, &failure, &calling);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
-        // A device's property bag that throws (an in-process COM object's C++ exception) ends the walk.
+        // A COM object that throws (an in-process object's C++ exception) ends the walk.
         listing.cameras.clear();
-        listing.failedStep = "IPropertyBag::Read";
+        listing.failedStep = stepOf(calling, onDevice);
         listing.result = static_cast<std::int32_t>(0x8000FFFFu);  // E_UNEXPECTED
         return listing;
     }
+    const PlatformFailure platform = PlatformFailure::take();
     // No video input device at all: the category is empty (S_FALSE), and so is the list.
     if (end == WalkEnd::NoCategory && failure == S_FALSE) return listing;
     if (end != WalkEnd::Completed) {
         listing.cameras.clear();
         listing.failedStep = stepOf(end);
         listing.result = failure;
+        // Where the platform said why in its own words, those are what the caller is told.
+        if (platform.call != nullptr && platform.error != 0) {
+            listing.failedStep = platform.call;
+            listing.errnoValue = platform.error;
+        }
+        return listing;
     }
+    if (byMediaFoundation) indexByMediaFoundation(listing, paths);
     return listing;
 }

@@ -36,9 +36,22 @@ struct CameraListing {
     // failure: its list is empty.
     const char* failedStep = nullptr;
     std::int32_t result = 0;
+    // Not 0 where the step that failed was a system call of the platform's own (Linux): its errno.
+    // `failedStep` then names that call and what it was called on ("opendir
+    // /sys/class/video4linux"), and `result` is only the HRESULT that COM's callers were given.
+    int errnoValue = 0;
     std::string trace;  // the walk's trace texts, when asked for
+};
+
+// Which index a listing gives each camera.
+enum class CameraIndexing : std::uint8_t {
+    Platform,  // as CameraEntry::index says: DirectShow's position on Windows, N of /dev/videoN on Linux
+    // Its position in Media Foundation's list of video capture sources (media_foundation.h), the
+    // number OpenCV's MSMF backend opens it by; a camera Media Foundation does not list is left out,
+    // and the cameras come in that list's order. A failure to get the list fails the listing.
+    MediaFoundation,
 };
 
 // Walks the video input devices once, on the calling thread, in whatever COM apartment it has (one
 // is joined, and left again, where it has none). Throws std::bad_alloc only.
-CameraListing listCameras(bool traced);
+CameraListing listCameras(bool traced, CameraIndexing indexing = CameraIndexing::Platform);

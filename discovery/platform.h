@@ -14,6 +14,14 @@ public:
     using Test = bool (*)(const OLECHAR* path);
     explicit DevicePathFilter(Test) {}
 };
+// Our stand-in's failures in the platform's own words (com_standin.h): on Windows the HRESULT is
+// that, and there is never anything else to take.
+class PlatformFailure {
+public:
+    static PlatformFailure take() { return {}; }
+    const char* call = nullptr;
+    int error = 0;
+};
 #else
 #include "com_standin.h"
 #endif

@@ -32,6 +32,8 @@
 namespace {
 
 constexpr char kClassDirectory[] = "/sys/class/video4linux/";
+// What a failure to list it is called, in the words of the call that failed.
+constexpr char kOpenClassDirectory[] = "opendir /sys/class/video4linux";
 // udev's database: an entry per device it has handled, named after the device's number.
 constexpr char kUdevData[] = "/run/udev/data";
 
@@ -282,8 +284,13 @@ HRESULT openEnumerator() { return S_OK; }
 HRESULT listVideoInputs(std::vector<std::string>& ids) {
     try {
         const std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(kClassDirectory), &closedir);
-        // Without the directory, no video device driver is loaded: the category is empty.
-        if (!directory) return errno == ENOENT ? S_FALSE : E_FAIL;
+        // Without the directory, no video device driver is loaded: the category is empty. Any other
+        // failure (no permission, say) is told with its errno, which E_FAIL alone would lose.
+        if (!directory) {
+            if (errno == ENOENT) return S_FALSE;
+            PlatformFailure::set(kOpenClassDirectory, errno);
+            return E_FAIL;
+        }
         std::vector<std::pair<std::uint32_t, std::string>> nodes;
         while (const dirent* entry = readdir(directory.get())) {
             if (const std::optional<std::uint32_t> number = sysfs::videoNumber(entry->d_name)) {

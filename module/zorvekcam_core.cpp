@@ -131,6 +131,14 @@ PyObject* cameraTuple(const CameraEntry& camera) noexcept {
     return tuple.release();
 }
 
+// None, or (step, HRESULT, None) where COM failed, (step, None, errno) where a system call did.
+PyObject* failureTuple(const CameraListing& listing) noexcept {
+    if (listing.failedStep == nullptr) Py_RETURN_NONE;
+    if (listing.errnoValue != 0) return Py_BuildValue("(sOi)", listing.failedStep, Py_None, listing.errnoValue);
+    return Py_BuildValue("(skO)", listing.failedStep,
+                         static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)), Py_None);
+}
+
 PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
     Owned cameras(PyList_New(0));
     if (!cameras) return nullptr;
@@ -141,25 +149,41 @@ PyObject* listingTuple(const CameraListing& listing, bool traced) noexcept {
     Owned result(PyTuple_New(3));
     if (!result || !put(result.get(), 0, cameras.release())) return nullptr;
     if (!put(result.get(), 1, traced ? utf8Text(listing.trace) : Py_NewRef(Py_None))) return nullptr;
-    PyObject* failure = listing.failedStep == nullptr
-                            ? Py_NewRef(Py_None)
-                            : Py_BuildValue("(sk)", listing.failedStep,
-                                            static_cast<unsigned long>(static_cast<std::uint32_t>(listing.result)));
-    if (!put(result.get(), 2, failure)) return nullptr;
+    if (!put(result.get(), 2, failureTuple(listing))) return nullptr;
     return result.release();
 }
 
+// OpenCV's API preference for Media Foundation (cv2.CAP_MSMF): the one backend whose numbering is
+// not the listing's own. 0 asks for the platform's own.
+constexpr long kMediaFoundation = 1400;
+
 PyObject* listCamerasForPython(PyObject*, PyObject* arguments, PyObject* keywords) noexcept {
-    static const char* names[] = {"traced", nullptr};
+    static const char* names[] = {"traced", "backend", nullptr};
     int traced = 0;
-    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "|p:list_cameras", const_cast<char**>(names), &traced)) {
+    long backend = 0;
+    if (!PyArg_ParseTupleAndKeywords(arguments, keywords, "|pl:list_cameras", const_cast<char**>(names), &traced,
+                                     &backend)) {
         return nullptr;
     }
+#if defined(_WIN32)
+    const bool known = backend == 0 || backend == kMediaFoundation;
+#else
+    const bool known = backend == 0;
+#endif
+    if (!known) {
+        PyErr_Format(PyExc_ValueError,
+                     "backend must be 0 (the platform's own numbering) or, on Windows, 1400 (Media Foundation's), "
+                     "not %ld",
+                     backend);
+        return nullptr;
+    }
+    const CameraIndexing indexing =
+        backend == kMediaFoundation ? CameraIndexing::MediaFoundation : CameraIndexing::Platform;
     return guarded([&]() -> PyObject* {
         CameraListing listing;
         {
             Unlocked unlocked;
-            listing = listCameras(traced != 0);
+            listing = listCameras(traced != 0, indexing);
         }
         return listingTuple(listing, traced != 0);
     });
@@ -413,10 +437,11 @@ PyType_Spec monitorSpec = {"zorvekcam._core.Monitor", sizeof(Monitor), 0, Py_TPF
 
 PyMethodDef functions[] = {
     {"list_cameras", method(listCamerasForPython), METH_VARARGS | METH_KEYWORDS,
-     "list_cameras($module, /, traced=False)\n--\n\n"
+     "list_cameras($module, /, traced=False, backend=0)\n--\n\n"
      "(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port, node, moniker) tuples; "
-     "trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration "
-     "failed"},
+     "trace the walk's trace text when traced, else None; failure None, or (step, HRESULT, None) when a COM call "
+     "failed, (step, None, errno) when a system call did. backend 0: the platform's own index; 1400 (Windows "
+     "only): Media Foundation's, leaving out the cameras it does not list"},
     {"modes", method(modesForPython), METH_VARARGS | METH_KEYWORDS,
      "modes($module, /, source)\n--\n\n"
      "(modes, failure): the modes of the camera at source (its node on Linux, its moniker on Windows), read "

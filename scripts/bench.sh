@@ -69,6 +69,9 @@ else
   "${lifecycle[@]}"
 fi
 
+step "Linux: Camera.modes() of one camera against linuxpy and v4l2-ctl on the same fake node (umockdev)"
+umockdev-wrapper /usr/bin/python3 bench/modes_compare.py --python "$python" --out "$results/modes.json"
+
 step "Linux: the scan against the floor over the same nodes as plain files (a mount namespace)"
 "$python" bench/sysfs_native.py --bench-sysfs "$build"/bench/bench_sysfs --nodes "$nodes" --rounds "$rounds" \
   --out "$results/native.json"
@@ -81,6 +84,6 @@ umockdev-wrapper /usr/bin/python3 bench/watch_bench.py --python "$python" --out 
 uptime >"$results/load-after.txt"
 step "Results"
 "$python" bench/report.py --discovery "$results/discovery.json" --python "$results/python.json" \
-  --listing "$results/listing.json" --lifecycle "$results/lifecycle.json" --sysfs "$results/sysfs.json" "${native[@]}" \
+  --listing "$results/listing.json" --lifecycle "$results/lifecycle.json" --modes "$results/modes.json" --sysfs "$results/sysfs.json" "${native[@]}" \
   --watch "$results/watch.json" \
   --load-before "$results/load-before.txt" --load-after "$results/load-after.txt" | tee "$results/table.md"

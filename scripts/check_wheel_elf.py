@@ -33,7 +33,7 @@ def faults(elf, module, glibc):
         if isinstance(section, GNUVerNeedSection):
             for _, auxiliaries in section.iter_versions():
                 needs.update(aux.name for aux in auxiliaries)
-    glibc_needs = sorted((version(name[6:]) for name in needs if re.fullmatch(r"GLIBC_\d+(\.\d+)*", name)))
+    glibc_needs = sorted(version(name[6:]) for name in needs if re.fullmatch(r"GLIBC_\d+(\.\d+)*", name))
     found += [f"needs the symbol version {name}" for name in sorted(needs) if not re.fullmatch(r"GLIBC_\d+(\.\d+)*", name)]
     if glibc_needs and glibc_needs[-1] > version(glibc):
         found.append(f"needs GLIBC_{'.'.join(map(str, glibc_needs[-1]))}, newer than {glibc}")

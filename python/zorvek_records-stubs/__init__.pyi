@@ -40,6 +40,10 @@ class DeviceInfo:
         ...
     def __init__(self, count: int = 1) -> None:
         ...
+    def __iter__(self) -> typing.Iterator[Record]:
+        """
+        The records in order: at run time through __getitem__, up to the IndexError past the last
+        """
     def __len__(self) -> int:
         ...
     def __repr__(self) -> str:

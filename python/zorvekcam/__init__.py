@@ -10,15 +10,15 @@ released. Nothing is written to standard output; `trace()` hands the walk's trac
 >>> for mode in camera.modes():   # asked of the device when called, never by a listing
 ...     print(mode.format, mode.width, mode.height, mode.fps)
 
->>> for event in zorvekcam.watch():   # or: async for event in zorvekcam.awatch()
+>>> for event in zorvekcam.watch(timeout=10.0):   # or: async for event in zorvekcam.awatch()
 ...     print(event.kind, event.camera.name)   # "present", then "added" and "removed"
 """
 
 from ._core import VERSION as __version__
-from ._devices import (CAP_DSHOW, CAP_V4L2, Camera, CameraError, EnumerationError, Mode, RateRange, SizeRange,
-                       Trace, acount, alist_devices, count, list_devices, trace)
-from ._watch import Event, awatch, watch
+from ._devices import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Mode, RateRange,
+                       SizeRange, Trace, acount, alist_devices, count, list_devices, trace)
+from ._watch import Event, Watch, awatch, watch
 
-__all__ = ["CAP_DSHOW", "CAP_V4L2", "Camera", "CameraError", "EnumerationError", "Event", "Mode", "RateRange",
-           "SizeRange", "Trace", "acount", "alist_devices", "awatch", "count", "list_devices", "trace", "watch",
-           "__version__"]
+__all__ = ["CAP_DSHOW", "CAP_MSMF", "CAP_V4L2", "Camera", "CameraError", "EnumerationError", "Event", "Mode",
+           "RateRange", "SizeRange", "Trace", "Watch", "acount", "alist_devices", "awatch", "count", "list_devices",
+           "trace", "watch", "__version__"]

@@ -21,21 +21,24 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import errno
 import json
 import os
 import signal
 import sys
-import time
 from collections.abc import Sequence
 from types import FrameType
 
-from . import Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__, list_devices, trace, watch
-from ._devices import _TraceBlock
+from . import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__,
+               list_devices, watch)
+from ._devices import _BACKEND, _BACKENDS
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from fractions import Fraction
+
+    from _typeshed import SupportsWrite
 
 EXIT_LISTED = 0
 EXIT_NONE_ATTACHED = 1
@@ -46,6 +49,8 @@ EXIT_INTERRUPTED = 130
 EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 
 TARGET = "USB 2560:C0D6"
+# --backend's names, as OpenCV's API preferences (cv2.CAP_MSMF, ...) name them.
+BACKENDS = {"msmf": CAP_MSMF, "dshow": CAP_DSHOW, "v4l2": CAP_V4L2}
 EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
           "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
           "devices failed, 4 when the modes of a listed camera could not be read (--modes), 74 when standard output "
@@ -90,10 +95,25 @@ def _flush() -> None:
         raise _StdoutFailed(error) from error
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse, but --help and --version keep the command's statuses for standard output: their
+    text is written through, and a write that fails is a _StdoutFailed (argparse would drop the
+    error, and leave the interpreter to fail at exit with a status of its own)."""
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if file is None or file is not sys.stdout or not message:
+            super()._print_message(message, file)
+            return
+        _emit(message.rstrip("\n"), flush=True)
+
+
+DEFAULT_INTERVAL = 1.0
+
+
 def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     # Usage and --version name the command as it was started.
     started_as = os.path.basename(sys.argv[0]) if sys.argv else ""
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="zorvekcam" if started_as.startswith("zorvekcam") else "python -m zorvekcam",
         description=f"Lists the attached cameras of the target model ({TARGET}).",
         epilog=EPILOG,
@@ -102,31 +122,66 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
                         "(with --watch: one JSON object per event and line)")
     parser.add_argument("--watch", action="store_true", help="print a line for each camera there (present), then "
                         "one each time a camera is plugged in (added) or unplugged (removed), until Ctrl-C")
-    parser.add_argument("--interval", type=float, default=1.0, metavar="SECONDS",
+    parser.add_argument("--interval", type=float, metavar="SECONDS",
                         help="with --watch, where the system gives no device events: seconds between two scans "
-                        "(default: %(default)s)")
+                        f"(default: {DEFAULT_INTERVAL:g})")
     parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
                         "device events or not (for a container that the host passes no device events to)")
+    parser.add_argument("--backend", choices=list(BACKENDS), help="the OpenCV backend whose index INDEX gives: "
+                        "msmf (Media Foundation's, Windows; lists only the cameras it has) or dshow on Windows, v4l2 "
+                        "on Linux (default: the platform's own)")
     parser.add_argument("--modes", action="store_true", help="after each camera, the modes it can be opened in "
                         "(format, size, frame rate), asked of the device: this opens each camera")
     parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
                         "error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
+    # Accepted without a watch, they would be ignored without a word.
+    if not args.watch and (args.interval is not None or args.poll):
+        parser.error("--interval and --poll go with --watch")
+    if args.interval is None:
+        args.interval = DEFAULT_INTERVAL
     if not 0 < args.interval <= 86400:  # also refuses nan and inf, which no timer takes
         parser.error("--interval must be a number of seconds above 0, at most a day")
+    if args.backend is not None:
+        if BACKENDS[args.backend] not in _BACKENDS:
+            here = ", ".join(name for name, value in BACKENDS.items() if value in _BACKENDS)
+            parser.error(f"--backend {args.backend}: this platform has no such backend (it has: {here})")
+        # A watch's cameras keep the platform's own index.
+        if args.watch and BACKENDS[args.backend] != _BACKEND:
+            parser.error(f"--backend {args.backend} is for a listing: --watch gives the platform's own index")
     if args.modes and args.watch:
         parser.error("--modes lists the modes of the cameras attached now; it does not go with --watch")
     return args
 
 
-def _scan(show_trace: bool) -> list[Camera]:
-    with trace() as captured:
-        try:
-            return list_devices()
-        finally:
-            if show_trace:
-                print(captured.text, file=sys.stderr, flush=True)
+# What --trace says for a walk that had no video device to walk (none there, or the enumeration
+# failed, which is said next): its trace is empty.
+NO_DEVICE_TRACE = "zorvekcam: the scan walked no video device: nothing to trace"
+
+
+class _StderrTrace(Trace):
+    """A trace that copies each walk's text to standard error as the walk ends (a watch's walks
+    happen inside watch(), where no block can be put around each). A machine without a video device
+    has empty walks: that is said once, until a walk has something to trace again."""
+
+    __slots__ = ("_nothing_said",)
+
+    def __init__(self) -> None:
+        super().__init__()
+        self._nothing_said = False
+
+    def _add(self, text: str) -> None:
+        if text:
+            print(text, file=sys.stderr, flush=True)
+        elif not self._nothing_said:
+            print(NO_DEVICE_TRACE, file=sys.stderr, flush=True)
+        self._nothing_said = not text
+
+
+def _scan(show_trace: bool, backend: int | None = None) -> list[Camera]:
+    with _StderrTrace() if show_trace else contextlib.nullcontext():
+        return list_devices(backend)
 
 
 def _rate(fps: Fraction) -> str:
@@ -183,7 +238,7 @@ def _modes(cameras: Sequence[Camera]) -> list[list[Mode] | None]:
 
 
 def _list(args: argparse.Namespace) -> int:
-    cameras = _scan(args.trace)
+    cameras = _scan(args.trace, BACKENDS.get(args.backend))
     modes = _modes(cameras) if args.modes else []
     if args.json:
         entries: list[dict[str, object]] = [{**c.as_dict()} for c in cameras]
@@ -200,21 +255,19 @@ def _list(args: argparse.Namespace) -> int:
 
 
 def _print_event(event: Event, as_json: bool) -> None:
-    stamp = time.strftime("%Y-%m-%dT%H:%M:%S")
+    # Local time, with its offset from UTC, so that a line read elsewhere, or later, is unambiguous.
+    stamp = datetime.datetime.now().astimezone().isoformat(timespec="seconds")
     camera = event.camera
     if as_json:
         line = json.dumps({"time": stamp, "event": event.kind, "camera": camera.as_dict()})
     else:
         line = f"{stamp}  {event.kind:<9}  {shown(camera.name) or '-'}  {camera.node or shown(camera.path)}"
+        # What tells identical cameras apart, where the platform knows it.
+        if camera.serial:
+            line += f"  serial {shown(camera.serial)}"
+        elif camera.port:
+            line += f"  port {shown(camera.port)}"
     _emit(line, flush=True)
-
-
-class _StderrTrace(Trace):
-    """A trace that copies each walk's text to standard error as the walk ends: a watch's walks happen
-    inside watch(), where no block can be put around each."""
-
-    def _add(self, text: str) -> None:
-        print(text, file=sys.stderr, flush=True)
 
 
 class _Stop(Exception):
@@ -236,7 +289,7 @@ def _watch(args: argparse.Namespace) -> int:
     previous = {number: signal.signal(number, request_stop) for number in (signal.SIGINT, signal.SIGTERM)}
     try:
         print(f"watching for {TARGET} cameras; Ctrl-C stops", file=sys.stderr, flush=True)
-        with _TraceBlock(_StderrTrace) if args.trace else contextlib.nullcontext():
+        with _StderrTrace() if args.trace else contextlib.nullcontext():
             events = watch(args.interval, poll=args.poll)
             try:
                 for event in events:
@@ -268,8 +321,8 @@ def _silence_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = _parse(argv)
     try:
+        args = _parse(argv)  # --help and --version write, and exit here
         status = _watch(args) if args.watch else _list(args)
         _flush()  # a write error of buffered output shows here, not at exit
         return status

@@ -4,12 +4,13 @@ VERSION: str
 
 def list_cameras(
     traced: bool = False,
+    backend: int = 0,
 ) -> tuple[
     list[tuple[str, str, str, str, int, str | None, str | None, str | None, str | None]],
     str | None,
-    tuple[str, int] | None,
+    tuple[str, int | None, int | None] | None,
 ]:
-    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port, node, moniker) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT) when the enumeration failed"""
+    """(cameras, trace, failure): cameras as (name, vid, pid, path, index, serial, port, node, moniker) tuples; trace the walk's trace text when traced, else None; failure None, or (step, HRESULT, None) when a COM call failed, (step, None, errno) when a system call did. backend 0: the platform's own index; 1400 (Windows only): Media Foundation's, leaving out the cameras it does not list"""
 
 def modes(
     source: str,

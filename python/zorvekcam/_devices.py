@@ -17,10 +17,28 @@ if TYPE_CHECKING:
     from types import TracebackType
 
 # What OpenCV's VideoCapture(index, backend) takes to open a camera: its API preference constants
-# (cv2.CAP_V4L2, cv2.CAP_DSHOW), so that a camera can be opened without mapping anything.
+# (cv2.CAP_V4L2, cv2.CAP_DSHOW, cv2.CAP_MSMF), so that a camera can be opened without mapping anything.
 CAP_V4L2 = 200
 CAP_DSHOW = 700
+CAP_MSMF = 1400
 _BACKEND = CAP_DSHOW if sys.platform == "win32" else CAP_V4L2
+# The backends a listing can number cameras for: the platform's own, and on Windows Media Foundation's
+# too (the native core's numbering 1400; 0 is the platform's own).
+_BACKENDS = {CAP_DSHOW: 0, CAP_MSMF: CAP_MSMF} if sys.platform == "win32" else {CAP_V4L2: 0}
+
+
+def _native_backend(backend: int | None) -> int:
+    if backend is None:
+        return 0
+    # bool is an int, and True would pass for 1: no backend is a truth value.
+    if not isinstance(backend, int) or isinstance(backend, bool):
+        raise TypeError(f"backend must be an OpenCV API preference (an int) or None, not {type(backend).__name__}")
+    if backend not in _BACKENDS:
+        names = " or ".join(f"{name} ({value})" for name, value in
+                            (("CAP_V4L2", CAP_V4L2), ("CAP_DSHOW", CAP_DSHOW), ("CAP_MSMF", CAP_MSMF))
+                            if value in _BACKENDS)
+        raise ValueError(f"backend {backend} is not one this platform lists cameras for: {names}, or None")
+    return _BACKENDS[backend]
 
 
 class _Record:
@@ -171,12 +189,15 @@ class CameraError(OSError):
     step: str
     hresult: int | None
 
-    def __init__(self, step: str, errno: int | None = None, hresult: int | None = None) -> None:
+    def __init__(self, step: str, hresult: int | None = None, errno: int | None = None) -> None:
+        # The same order of arguments as EnumerationError's.
         if errno is not None:
             super().__init__(errno, os.strerror(errno))
             self._message = f"reading the camera's modes failed: {step}: {os.strerror(errno)} (errno {errno})"
         else:
-            super().__init__(f"reading the camera's modes failed: {step} returned 0x{(hresult or 0):08X}")
+            # HRESULTs are 32 bits: shown unsigned, whichever sign the caller's headers gave them.
+            hresult = (hresult or 0) & 0xFFFFFFFF
+            super().__init__(f"reading the camera's modes failed: {step} returned 0x{hresult:08X}")
             self._message = str(self.args[0])
         self.step = step
         self.hresult = hresult
@@ -185,7 +206,7 @@ class CameraError(OSError):
         return self._message
 
     def __reduce__(self) -> tuple[type[CameraError], tuple[str, int | None, int | None]]:
-        return type(self), (self.step, self.errno, self.hresult)
+        return type(self), (self.step, self.hresult, self.errno)
 
 
 class Camera(_Record):
@@ -209,9 +230,11 @@ class Camera(_Record):
     """The device node to open it by (/dev/videoN on Linux); None where the platform has none."""
     index: int
     """What OpenCV opens it by with ``backend``: N of /dev/videoN on Linux; on Windows its position
-    among all DirectShow video input devices, every listed device counted, as OpenCV counts them."""
+    among all DirectShow video input devices, every listed device counted, as OpenCV counts them (or,
+    listed with CAP_MSMF, its position among Media Foundation's video capture sources)."""
     backend: int
-    """OpenCV's API preference for it: CAP_V4L2 (200) on Linux, CAP_DSHOW (700) on Windows."""
+    """OpenCV's API preference for it: CAP_V4L2 (200) on Linux, CAP_DSHOW (700) on Windows, CAP_MSMF
+    (1400) where the listing was asked for Media Foundation's index."""
     serial: str | None
     """The USB serial number, where the device reports one (a real one, not one the system made up)."""
     port: str | None
@@ -267,34 +290,75 @@ class Camera(_Record):
 
 class EnumerationError(OSError):
     """The system's enumeration of video input devices failed. (No camera attached is no error:
-    that is an empty list.) ``step`` names the call that failed, ``hresult`` its result."""
+    that is an empty list.)
+
+    ``step`` names what failed, in the platform's words. Where COM failed (Windows), ``step`` is the
+    COM call and ``hresult`` its result, shown as its eight hex digits; ``errno`` and ``strerror``
+    are None. Where a system call failed (Linux), ``step`` is the call and what it was called on
+    (``"opendir /sys/class/video4linux"``), ``errno`` and ``strerror`` say why, as in any OSError,
+    and ``hresult`` is None."""
 
     step: str
-    hresult: int
+    hresult: int | None
 
-    def __init__(self, step: str, hresult: int) -> None:
-        super().__init__(f"listing the video input devices failed: {step} returned 0x{hresult:08X}")
+    def __init__(self, step: str, hresult: int | None = None, errno: int | None = None) -> None:
+        if hresult is not None and errno is None:
+            # HRESULTs are 32 bits: shown unsigned, whichever sign the caller's headers gave them.
+            why = f"{step} returned 0x{hresult & 0xFFFFFFFF:08X}"
+            super().__init__(f"listing the video input devices failed: {why}")
+        elif errno is not None and hresult is None:
+            strerror = os.strerror(errno)
+            super().__init__(errno, strerror)  # errno and strerror, as any OSError has them
+            why = f"{step}: {strerror} (errno {errno})"  # as CameraError says it
+        else:
+            raise TypeError("EnumerationError takes an HRESULT or an errno, one of the two")
+        self._message = f"listing the video input devices failed: {why}"
         self.step = step
         self.hresult = hresult
 
-    def __reduce__(self) -> tuple[type[EnumerationError], tuple[str, int]]:
-        return type(self), (self.step, self.hresult)
+    def __str__(self) -> str:
+        return self._message
+
+    def __reduce__(self) -> tuple[type[EnumerationError], tuple[str, int | None, int | None]]:
+        return type(self), (self.step, self.hresult, self.errno if self.hresult is None else None)
 
 
 class Trace:
-    """The trace text of the listings made while it is active, in the order they were made."""
+    """The trace text of the listings made while it is active, in the order they were made: what
+    ``with zorvekcam.trace() as t:`` gives as ``t``.
 
-    __slots__ = ("_parts",)
+    ``text``: the walks' progress texts, one walk after another ("Before While loop", "Entered a
+    While loop", ... "Before index list is fill" for each device), as Zorvek's own scan writes them;
+    Zorvek's opening "initialize is statred", its masks "Before index list is : N" and its verdicts
+    belong to its calls and are not in it. Empty where no listing was made, and
+    where the machine has no video input device at all: there is nothing to walk. Nothing of it is
+    ever written to standard output.
+
+    Also a context manager itself: ``with Trace() as t:`` collects into ``t`` as trace() does.
+    Blocks may nest, each collecting what the listings inside it make.
+    """
+
+    __slots__ = ("_parts", "_tokens")
 
     def __init__(self) -> None:
         self._parts: list[str] = []
+        self._tokens: list[contextvars.Token[tuple[Trace, ...]]] = []
 
     @property
     def text(self) -> str:
+        """The trace text collected so far."""
         return "".join(self._parts)
 
     def _add(self, text: str) -> None:
         self._parts.append(text)
+
+    def __enter__(self) -> Trace:
+        self._tokens.append(_active.set(_active.get() + (self,)))
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 traceback: TracebackType | None) -> None:
+        _active.reset(self._tokens.pop())
 
     def __repr__(self) -> str:
         return f"Trace({self.text!r})"
@@ -303,23 +367,9 @@ class Trace:
 _active: contextvars.ContextVar[tuple[Trace, ...]] = contextvars.ContextVar("zorvekcam_traces", default=())
 
 
-class _TraceBlock:
-    __slots__ = ("_trace", "_token")
-
-    def __init__(self, kind: type[Trace] = Trace) -> None:
-        self._trace = kind()
-
-    def __enter__(self) -> Trace:
-        self._token = _active.set(_active.get() + (self._trace,))
-        return self._trace
-
-    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
-                 traceback: TracebackType | None) -> None:
-        _active.reset(self._token)
-
-
-def trace() -> _TraceBlock:
-    """Collects the trace text of every listing made inside the block, in this context.
+def trace() -> Trace:
+    """Collects the trace text of every listing made inside the block, in this context (this thread,
+    or this asyncio task); the block gives a Trace.
 
     >>> with trace() as t:
     ...     cameras = list_devices()
@@ -328,21 +378,30 @@ def trace() -> _TraceBlock:
     Blocks may nest: an outer block sees the listings of the inner ones too. Nothing is written to
     standard output, ever.
     """
-    return _TraceBlock()
+    return Trace()
 
 
-def list_devices() -> list[Camera]:
+def list_devices(backend: int | None = None) -> list[Camera]:
     """The target cameras attached right now, in enumeration order: one walk over the devices, with
     the interpreter's lock released while it runs. ``[]`` when none is attached; EnumerationError
-    when the system's enumeration itself failed."""
+    when the system's enumeration itself failed.
+
+    ``backend`` picks the OpenCV backend whose index each camera gets: None (or the platform's own,
+    CAP_V4L2 on Linux, CAP_DSHOW on Windows) today's listing; on Windows CAP_MSMF, the index OpenCV's
+    Media Foundation backend opens it by, its position among Media Foundation's video capture
+    sources, with the cameras in that order and those Media Foundation does not list left out.
+    ValueError for a backend this platform does not have."""
+    native = _native_backend(backend)
     traces = _active.get()
-    entries, text, failure = _core.list_cameras(bool(traces))
+    entries, text, failure = _core.list_cameras(bool(traces), native)
     if text is not None:
         for collected in traces:
             collected._add(text)
     if failure is not None:
-        raise EnumerationError(*failure)
-    return [Camera(name, vid, pid, path, node, index, _BACKEND, serial, port, moniker)
+        step, hresult, errno = failure
+        raise EnumerationError(step, hresult, errno)
+    listed_as = native or _BACKEND
+    return [Camera(name, vid, pid, path, node, index, listed_as, serial, port, moniker)
             for name, vid, pid, path, index, serial, port, node, moniker in entries]
 
 
@@ -351,11 +410,12 @@ def count() -> int:
     return len(list_devices())
 
 
-async def alist_devices() -> list[Camera]:
-    """list_devices() on a worker thread, so that the event loop keeps running meanwhile."""
+async def alist_devices(backend: int | None = None) -> list[Camera]:
+    """list_devices(backend) on a worker thread, so that the event loop keeps running meanwhile."""
     import asyncio
 
-    return await asyncio.to_thread(list_devices)
+    _native_backend(backend)  # a bad backend is refused here, before a thread is asked for
+    return await asyncio.to_thread(list_devices, backend)
 
 
 async def acount() -> int:

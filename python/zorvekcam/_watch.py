@@ -20,9 +20,11 @@ if TYPE_CHECKING:
     import threading
     from asyncio import AbstractEventLoop, Future
     from collections.abc import AsyncGenerator, Callable, Generator, Iterable
-    from typing import TypeVar
+    from types import TracebackType
+    from typing import Literal, TypeVar
 
     _T = TypeVar("_T")
+    EventKind = Literal["present", "added", "removed"]
 
 # One camera brings two nodes or more, each with its events, and a hub full of cameras a stream of
 # them: a burst ends when the events have been quiet for QUIET seconds, or after LONGEST_BURST
@@ -35,9 +37,10 @@ _WAIT_SLICE = 0.25
 
 _NOTHING: frozenset[str] = frozenset()
 
-PRESENT = "present"
-ADDED = "added"
-REMOVED = "removed"
+PRESENT: EventKind = "present"
+ADDED: EventKind = "added"
+REMOVED: EventKind = "removed"
+_KINDS = (PRESENT, ADDED, REMOVED)
 
 
 class Event(_Record):
@@ -46,11 +49,13 @@ class Event(_Record):
 
     __slots__ = ("kind", "camera")
 
-    kind: str
+    kind: EventKind
     """"present", "added" or "removed"."""
     camera: Camera
 
-    def __init__(self, kind: str, camera: Camera) -> None:
+    def __init__(self, kind: EventKind, camera: Camera) -> None:
+        if kind not in _KINDS:
+            raise ValueError(f"an event is \"present\", \"added\" or \"removed\", not {kind!r}")
         self._set(kind=kind, camera=camera)
 
 
@@ -126,71 +131,228 @@ def _open_monitor(interval: float, poll: bool) -> _core.Monitor | None:
         return None
 
 
-def watch(interval: float = 1.0, *, poll: bool = False) -> Generator[Event, None, None]:
+def _checked_timeout(timeout: float | None) -> float | None:
+    """The seconds a watch may last in all (None, or infinity: no limit)."""
+    if timeout is None:
+        return None
+    if not timeout >= 0:  # also refuses nan
+        raise ValueError(f"timeout must be a number of seconds, at least 0, or None, not {timeout!r}")
+    return None if timeout == float("inf") else float(timeout)
+
+
+def watch(interval: float = 1.0, *, poll: bool = False, timeout: float | None = None) -> Watch:
     """The target cameras as events, as they come and go, until the caller stops iterating.
 
-    >>> for event in zorvekcam.watch():
+    >>> for event in zorvekcam.watch(timeout=10.0):
     ...     print(event.kind, event.camera.name, event.camera.serial or event.camera.port)
 
     First a ``present`` event for each camera already attached, then ``added`` and ``removed`` as
     cameras are plugged in and unplugged: after each burst of device events, one walk. `interval`:
     the seconds between two walks where the platform gives no device events (a warning says so once,
     through the logging module). `poll`: walk every `interval` seconds, device events or not (a
-    container that the host passes no device events to has a monitor that never wakes). Breaking out
-    of the loop (or close()) closes the device events. A failed walk raises EnumerationError and
-    ends the watch.
+    container that the host passes no device events to has a monitor that never wakes). `timeout`:
+    the iteration ends once that many seconds have passed since the call (None: it goes on until
+    stopped). Breaking out of the loop, or close() from any thread, ends it and closes the device
+    events. A failed walk raises EnumerationError and ends the watch.
     """
-    return _watching(_checked(interval), poll)
+    interval = _checked(interval)
+    ends = _checked_timeout(timeout)
+    if ends is not None:
+        ends += time.monotonic()
+    return Watch(interval, poll, ends)
 
 
-def _watching(interval: float, poll: bool) -> Generator[Event, None, None]:
+class Watch:
+    """What watch() gives: an iterator of Events, which ends when its time is up or when it is
+    closed. close() may be called from any thread: a watch that another thread is waiting in ends
+    there at once (that thread's loop ends, and it closes the device events as it leaves), one that
+    nobody is iterating ends right away. Also a context manager, which closes it on leaving."""
+
+    __slots__ = ("_events", "_waker", "_lock", "_running", "_closed")
+
+    def __init__(self, interval: float, poll: bool, ends: float | None) -> None:
+        import threading
+
+        self._waker = _Waker()
+        self._events = _watching(interval, poll, ends, self._waker)
+        self._lock = threading.Lock()  # over _running and _closed, and whoever runs the generator
+        self._running = False
+        self._closed = False
+
+    def __iter__(self) -> Watch:
+        return self
+
+    def __next__(self) -> Event:
+        with self._lock:
+            if self._closed:
+                self._events.close()  # suspended at an event, or finished: nothing runs it now
+                raise StopIteration
+            if self._running:
+                raise ValueError("the watch is being iterated on another thread already")
+            self._running = True
+        try:
+            return next(self._events)
+        finally:
+            with self._lock:
+                self._running = False
+
+    def close(self) -> None:
+        """Ends the watch, from any thread: see the class."""
+        with self._lock:
+            self._closed = True
+            self._waker.stop()
+            if not self._running:
+                self._events.close()
+
+    def __enter__(self) -> Watch:
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 traceback: TracebackType | None) -> None:
+        self.close()
+
+
+class _Waker:
+    """What stops a synchronous watch from another thread: wakes its thread wherever it waits (for
+    device events, or between two walks). Its pipe is made at the first wait on a descriptor, and
+    closed when the watch ends."""
+
+    __slots__ = ("_stopped", "_lock", "_pipe")
+
+    def __init__(self) -> None:
+        import threading
+
+        self._stopped = threading.Event()
+        self._lock = threading.Lock()
+        self._pipe: tuple[int, int] | None = None
+
+    @property
+    def stopped(self) -> bool:
+        return self._stopped.is_set()
+
+    def stop(self) -> None:
+        import os
+
+        with self._lock:
+            self._stopped.set()
+            if self._pipe is not None:
+                os.write(self._pipe[1], b"\0")
+
+    def sleep(self, seconds: float) -> None:
+        """Waits `seconds`, or until stopped."""
+        self._stopped.wait(seconds)
+
+    def wait(self, monitor: _core.Monitor, seconds: float | None) -> bool:
+        """Whether device events came within `seconds` (None: no limit); False, soon, once stopped."""
+        descriptor = monitor.fileno()
+        if descriptor is None:
+            # Windows: no descriptor to wait on beside the pipe; waits in slices instead, as awatch's
+            # thread does.
+            ends = None if seconds is None else time.monotonic() + seconds
+            while not self.stopped:
+                left = _WAIT_SLICE if ends is None else ends - time.monotonic()
+                if monitor.wait(max(0.0, min(_WAIT_SLICE, left))):
+                    return True
+                if ends is not None and left <= _WAIT_SLICE:
+                    return False
+            return False
+        import os
+        import select
+
+        with self._lock:
+            if self.stopped:
+                return False
+            if self._pipe is None:
+                self._pipe = os.pipe()
+            woken = self._pipe[0]
+        waiting = select.poll()
+        waiting.register(descriptor, select.POLLIN)
+        waiting.register(woken, select.POLLIN)
+        # poll() takes milliseconds; it is called again for what is left after a signal's handler ran.
+        ready = waiting.poll(None if seconds is None else max(0, int(seconds * 1000 + 0.999)))
+        return any(ready_descriptor == descriptor for ready_descriptor, _ in ready) and not self.stopped
+
+    def release(self) -> None:
+        import os
+
+        with self._lock:
+            if self._pipe is not None:
+                for end in self._pipe:
+                    os.close(end)
+                self._pipe = None
+
+
+def _watching(interval: float, poll: bool, ends: float | None, waker: _Waker) -> Generator[Event, None, None]:
+    def left() -> float | None:
+        return None if ends is None else max(0.0, ends - time.monotonic())
+
     monitor = _open_monitor(interval, poll)
     try:
         known = _devices.list_devices()
         for camera in known:
             yield Event(PRESENT, camera)
-        while True:
+        while not waker.stopped and left() != 0.0:
             if monitor is None:
-                time.sleep(interval)
+                remaining = left()
+                waker.sleep(interval if remaining is None else min(interval, remaining))
+                if waker.stopped or left() == 0.0:
+                    return  # the time ran out, or the watch was closed, while it waited
                 touched = gone = _NOTHING
             else:
-                touched, gone = _summary(_burst(monitor))
+                burst = _burst(monitor, waker, left)
+                if burst is None:
+                    return
+                touched, gone = _summary(burst)
             events, known = _changes(known, _devices.list_devices(), touched, gone)
+            if waker.stopped:
+                return
             yield from events
     finally:
         if monitor is not None:
             monitor.close()
+        waker.release()
 
 
-def _burst(monitor: _core.Monitor) -> list[tuple[str, str]]:
-    """Waits for device events and for the burst they begin to end; what came."""
+def _burst(monitor: _core.Monitor, waker: _Waker, left: Callable[[], float | None]) -> list[tuple[str, str]] | None:
+    """Waits for device events and for the burst they begin to end; what came. None when the watch's
+    time ran out, or it was closed, before any came."""
     burst: list[tuple[str, str]] = []
     while not burst:  # a wake-up for another subsystem's event brings none
-        monitor.wait()
-        burst = monitor.drain()
+        remaining = left()
+        if waker.stopped or remaining == 0.0:
+            return None
+        if waker.wait(monitor, remaining):
+            burst = monitor.drain()
     # The burst goes on while events come within QUIET of each other; a wake-up that brings none
-    # (another subsystem's event) does not prolong it.
-    now = time.monotonic()
-    ends, settled = now + LONGEST_BURST, now + QUIET
-    while (left := min(ends, settled) - time.monotonic()) > 0:
-        if monitor.wait(left) and (more := monitor.drain()):
+    # (another subsystem's event) does not prolong it. It ends with the watch's time at the latest.
+    now, remaining = time.monotonic(), left()
+    ends, settled = now + (LONGEST_BURST if remaining is None else min(LONGEST_BURST, remaining)), now + QUIET
+    while (wait := min(ends, settled) - time.monotonic()) > 0 and not waker.stopped:
+        if waker.wait(monitor, wait) and (more := monitor.drain()):
             burst += more
             settled = time.monotonic() + QUIET
     return burst
 
 
-def awatch(interval: float = 1.0, *, poll: bool = False) -> AsyncGenerator[Event, None]:
+def awatch(interval: float = 1.0, *, poll: bool = False, timeout: float | None = None) -> AsyncGenerator[Event, None]:
     """watch() for asyncio: ``async for event in zorvekcam.awatch(): ...``
 
     The event loop watches the device events' descriptor itself, and each walk runs on a thread of its
     own, so the loop keeps running meanwhile. Cancelling the task, or leaving the loop, closes the
     device events and leaves no thread behind (a walk that is under way is waited for: milliseconds).
+    `timeout`: as watch()'s, the iteration ends once that many seconds have passed since the call;
+    ``asyncio.timeout()`` around the loop does the same by cancelling it.
     """
-    return _awatching(_checked(interval), poll)
+    interval = _checked(interval)
+    ends = _checked_timeout(timeout)
+    return _awatching(interval, poll, None if ends is None else time.monotonic() + ends)
 
 
-async def _awatching(interval: float, poll: bool) -> AsyncGenerator[Event, None]:
+async def _awatching(interval: float, poll: bool, ends: float | None) -> AsyncGenerator[Event, None]:
     import asyncio
+
+    def left() -> float | None:
+        return None if ends is None else max(0.0, ends - time.monotonic())
 
     loop = asyncio.get_running_loop()
     monitor = _open_monitor(interval, poll)
@@ -198,12 +360,18 @@ async def _awatching(interval: float, poll: bool) -> AsyncGenerator[Event, None]
         known = await _off_loop(loop, _devices.list_devices)
         for camera in known:
             yield Event(PRESENT, camera)
-        while True:
+        while left() != 0.0:
             if monitor is None:
-                await asyncio.sleep(interval)
+                remaining = left()
+                await asyncio.sleep(interval if remaining is None else min(interval, remaining))
+                if left() == 0.0:
+                    return
                 touched = gone = _NOTHING
             else:
-                touched, gone = _summary(await _aburst(loop, monitor))
+                burst = await _aburst(loop, monitor, left)
+                if burst is None:
+                    return
+                touched, gone = _summary(burst)
             events, known = _changes(known, await _off_loop(loop, _devices.list_devices), touched, gone)
             for event in events:
                 yield event
@@ -212,15 +380,19 @@ async def _awatching(interval: float, poll: bool) -> AsyncGenerator[Event, None]
             monitor.close()
 
 
-async def _aburst(loop: AbstractEventLoop, monitor: _core.Monitor) -> list[tuple[str, str]]:
+async def _aburst(loop: AbstractEventLoop, monitor: _core.Monitor,
+                  left: Callable[[], float | None]) -> list[tuple[str, str]] | None:
     burst: list[tuple[str, str]] = []
     while not burst:
-        await _readable(loop, monitor, None)
-        burst = monitor.drain()
-    now = loop.time()
-    ends, settled = now + LONGEST_BURST, now + QUIET
-    while (left := min(ends, settled) - loop.time()) > 0:
-        if await _readable(loop, monitor, left) and (more := monitor.drain()):
+        remaining = left()
+        if remaining == 0.0:
+            return None
+        if await _readable(loop, monitor, remaining):
+            burst = monitor.drain()
+    now, remaining = loop.time(), left()
+    ends, settled = now + (LONGEST_BURST if remaining is None else min(LONGEST_BURST, remaining)), now + QUIET
+    while (wait := min(ends, settled) - loop.time()) > 0:
+        if await _readable(loop, monitor, wait) and (more := monitor.drain()):
             burst += more
             settled = loop.time() + QUIET
     return burst

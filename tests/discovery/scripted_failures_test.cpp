@@ -1,5 +1,6 @@
 // Scan and query cases that need COM to fail, throw, or change the devices in the middle of a call:
 // our stand-in can be made to, the real enumerator cannot.
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,42 @@ TEST_F(ListingFailures, AFailedEnumerationNamesItsStepAndResultAndListsNothing) 
         EXPECT_STREQ(listing.failedStep, c.step);
         EXPECT_EQ(listing.result, c.result);
         EXPECT_TRUE(listing.cameras.empty());
+    }
+}
+
+TEST_F(ListingFailures, AnExceptionIsNamedByTheCallItCameOutOf) {
+    scripted::Device throwsOnBind = scriptedDevice(kSecondTargetPath, u"Throws");
+    throwsOnBind.throwOnBind = true;
+    devices({scriptedDevice(kTargetPath, u"A"), throwsOnBind});
+    const CameraListing listing = listCameras(false);
+    ASSERT_NE(listing.failedStep, nullptr);
+    EXPECT_STREQ(listing.failedStep, "IMoniker::BindToStorage(IID_IPropertyBag)");
+    EXPECT_EQ(listing.result, static_cast<HRESULT>(0x8000FFFFu));
+    EXPECT_EQ(listing.errnoValue, 0);
+    EXPECT_TRUE(listing.cameras.empty());
+}
+
+TEST_F(ListingFailures, ASystemCallThatFailedIsNamedWithItsErrnoForThatListingOnly) {
+    for (const int error : {EACCES, ENOTDIR}) {
+        SCOPED_TRACE(error);
+        scripted::Script script{S_OK, E_FAIL, 0, {scriptedDevice(kTargetPath, u"A")}};
+        script.categoryErrno = error;
+        scripted::setScript(script);
+        const CameraListing failed = listCameras(false);
+        ASSERT_NE(failed.failedStep, nullptr);
+        EXPECT_STREQ(failed.failedStep, scripted::kScriptedListCall);
+        EXPECT_EQ(failed.errnoValue, error);
+        EXPECT_TRUE(failed.cameras.empty());
+        // The next failure on this thread is COM's alone, and a listing that runs through has none.
+        devices({scriptedDevice(kTargetPath, u"A")}, E_FAIL);
+        const CameraListing com = listCameras(false);
+        EXPECT_STREQ(com.failedStep, "CoCreateInstance(CLSID_SystemDeviceEnum)");
+        EXPECT_EQ(com.errnoValue, 0);
+        devices({scriptedDevice(kTargetPath, u"A")});
+        const CameraListing listed = listCameras(false);
+        EXPECT_EQ(listed.failedStep, nullptr);
+        EXPECT_EQ(listed.errnoValue, 0);
+        EXPECT_EQ(listed.cameras.size(), 1u);
     }
 }
 

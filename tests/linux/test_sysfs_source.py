@@ -1,6 +1,9 @@
 """The shipped module over fake V4L2 devices: the machine's cameras as the sysfs source lists them,
 seen through the module's three queries, in a child process (see zorvek_child.py)."""
+import errno
+import importlib.util
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -133,3 +136,51 @@ def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(dev
          "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1",
          "moniker": None}]
     assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}
+
+
+# Root reads a folder whatever its mode: as root, the child runs without the capabilities that let it.
+UNPRIVILEGED = (["setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"]
+                if os.geteuid() == 0 else [])
+LISTING_FAILURE = """
+import json, zorvekcam
+try:
+    zorvekcam.list_devices()
+except zorvekcam.EnumerationError as error:
+    print(json.dumps([error.step, error.errno, error.strerror, error.hresult, str(error)]))
+"""
+
+
+def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno_and_no_hresult(devices):
+    devices.plug(camera("1-2", 0))
+    folder = Path(devices.root) / "sys" / "class" / "video4linux"
+    mode = folder.stat().st_mode
+    folder.chmod(0)
+    try:
+        listing = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-c", LISTING_FAILURE], capture_output=True, text=True,
+                                 timeout=60)
+        command = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-m", "zorvekcam"], capture_output=True, text=True,
+                                 timeout=60)
+    finally:
+        folder.chmod(mode)
+    said = ("listing the video input devices failed: opendir /sys/class/video4linux: "
+            f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
+    assert (listing.returncode, listing.stderr) == (0, "")
+    assert json.loads(listing.stdout) == ["opendir /sys/class/video4linux", errno.EACCES, os.strerror(errno.EACCES), None,
+                                          said]
+    assert (command.returncode, command.stdout, command.stderr) == (3, "", f"zorvekcam: {said}\n")
+
+
+def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
+    # tests/zorvekcam's linux_path() asks the test build for the path builder this source uses.
+    package_tests = Path(__file__).resolve().parents[1] / "zorvekcam" / "conftest.py"
+    if not (scripted.SCRIPTED_DIR / "libzorvek_scripted.so").is_file():
+        pytest.skip(scripted.NOT_BUILT)
+    spec = importlib.util.spec_from_file_location("zorvekcam_conftest", package_tests)
+    module = importlib.util.module_from_spec(spec)
+    path = sys.path[:]
+    spec.loader.exec_module(module)
+    sys.path[:] = path  # it puts the test build first, for the package tests' imports only
+    devices.plug(camera("1-2", 0))
+    devices.plug(usb_camera("3-1.4", [capture_node(6)], interface=2))
+    assert shipped.list() == [["/dev/video0", module.linux_path("2560", "c0d6", "video0", port="1-2").upper()],
+                              ["/dev/video6", module.linux_path("2560", "c0d6", "video6", "3-1.4", 2).upper()]]

@@ -20,7 +20,7 @@ import os
 import runpy
 import sys
 from pathlib import Path
-from typing import Iterator, Sequence
+from collections.abc import Iterator, Sequence
 
 import pytest
 
@@ -133,6 +133,7 @@ class ScriptedDevices:
         lib.scripted_reset.argtypes = [ctypes.c_int] * 3
         lib.scripted_add_device.argtypes = [ctypes.c_char_p, ctypes.c_char_p] + [ctypes.c_int] * 4
         lib.scripted_identify_last.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+        lib.scripted_category_errno.argtypes = [ctypes.c_int]
         lib.scripted_live_references.restype = lib.scripted_live_bstrs.restype = ctypes.c_long
         lib.scripted_add_mode.argtypes = [ctypes.c_uint, ctypes.c_int] + [ctypes.c_uint] * 6 + [
             ctypes.c_int, ctypes.c_int] + [ctypes.c_uint] * 6
@@ -161,12 +162,14 @@ class ScriptedDevices:
         return importlib.import_module("records_probe")
 
     def attach(self, *devices: Device, create_result: int = S_OK, category_result: int = S_OK,
-               fail_from_walk: int = 0) -> None:
-        """Replaces the script: these devices, in enumeration order, and the walk count from 0."""
+               fail_from_walk: int = 0, category_errno: int = 0) -> None:
+        """Replaces the script: these devices, in enumeration order, and the walk count from 0.
+        `category_errno`: a failing category is a system call's failure with that errno."""
         def text(value: str | None) -> bytes | None:
             return None if value is None else value.encode()
 
         self._library.scripted_reset(create_result, category_result, fail_from_walk)
+        self._library.scripted_category_errno(category_errno)
         for d in devices:
             self._library.scripted_add_device(text(d.path), text(d.name), d.bind_result, int(d.throw_on_read),
                                               d.first_walk, d.last_walk)

@@ -73,7 +73,10 @@ HRESULT openEnumerator() {
 HRESULT listVideoInputs(std::vector<std::string>& ids) {
     std::lock_guard<std::mutex> hold(g_lock);
     const int walk = g_walks++;
-    if (walk >= g_script.failFromWalk && g_script.categoryResult != S_OK) return g_script.categoryResult;
+    if (walk >= g_script.failFromWalk && g_script.categoryResult != S_OK) {
+        if (g_script.categoryErrno != 0) PlatformFailure::set(scripted::kScriptedListCall, g_script.categoryErrno);
+        return g_script.categoryResult;
+    }
     for (std::size_t i = 0; i < g_script.devices.size(); ++i) {
         const scripted::Device& device = g_script.devices[i];
         if (walk >= device.firstWalk && walk <= device.lastWalk) ids.push_back(std::to_string(i));
@@ -84,6 +87,7 @@ HRESULT listVideoInputs(std::vector<std::string>& ids) {
 HRESULT bindDevice(const std::string& id) {
     std::lock_guard<std::mutex> hold(g_lock);
     const scripted::Device* device = find(id);
+    if (device != nullptr && device->throwOnBind) throw std::runtime_error("scripted failure of a binding");
     return device != nullptr ? device->bindResult : E_FAIL;
 }
 
@@ -165,6 +169,11 @@ void scripted_add_device(const char* path, const char* name, int bind_result, in
     device.lastWalk = last_walk;
     std::lock_guard<std::mutex> hold(g_lock);
     g_script.devices.push_back(std::move(device));
+}
+
+void scripted_category_errno(int error) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_script.categoryErrno = error;
 }
 
 void scripted_identify_last(const char* serial, const char* port) {

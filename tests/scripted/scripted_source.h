@@ -29,6 +29,7 @@ struct Device {
     std::vector<CameraMode> modes;
     std::string modesFailedStep;
     int modesError = 0;
+    bool throwOnBind = false;  // BindToStorage throws std::runtime_error
 };
 
 struct Script {
@@ -36,7 +37,13 @@ struct Script {
     HRESULT categoryResult = S_OK;   // CreateClassEnumerator, when not S_OK (an empty list gives S_FALSE)
     int failFromWalk = 0;            // the two results above apply from this walk on
     std::vector<Device> devices;
+    // Not 0: a failing CreateClassEnumerator is a system call's failure with this errno, which the
+    // source tells in the platform's words, as "opendir /scripted/video4linux".
+    int categoryErrno = 0;
 };
+
+// The call a scripted failure with an errno names.
+constexpr char kScriptedListCall[] = "opendir /scripted/video4linux";
 
 // Replaces the script and restarts the walk count.
 void setScript(Script script);
@@ -58,6 +65,8 @@ extern "C" {
 SCRIPTED_EXPORT void scripted_reset(int create_result, int category_result, int fail_from_walk);
 SCRIPTED_EXPORT void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
                                int first_walk, int last_walk);
+// Makes a failing category enumeration a system call's failure with this errno (0: none).
+SCRIPTED_EXPORT void scripted_category_errno(int error);
 // Gives the device added last a serial number and a port (null: none).
 SCRIPTED_EXPORT void scripted_identify_last(const char* serial, const char* port);
 SCRIPTED_EXPORT int scripted_walks();

@@ -9,7 +9,7 @@ import ctypes
 import os
 import sys
 import tempfile
-from typing import Iterator
+from collections.abc import Iterator
 
 # The process's C runtime, whose stdout the code under test writes to: on Windows the Universal CRT
 # that CPython and every /MD extension share (a module with a runtime of its own would write past

@@ -252,7 +252,7 @@ def debugged(code: str) -> tuple[list[str], bytes]:
     while True:
         assert kernel.WaitForDebugEvent(ctypes.byref(event), 60000), ctypes.get_last_error()
         info = bytes(event.info)
-        word = lambda at, size: int.from_bytes(info[at:at + size], "little")  # noqa: E731
+        word = lambda at, size: int.from_bytes(info[at:at + size], "little")  # noqa: E731,B023  (called in this iteration)
         handled = 0x00010002  # DBG_CONTINUE
         if event.code == 1 and word(0, 4) != 0x80000003:  # an exception, not the loader's breakpoint
             handled = 0x80010001  # DBG_EXCEPTION_NOT_HANDLED: the child's own handlers see it

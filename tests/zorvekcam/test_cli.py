@@ -1,8 +1,10 @@
 """python -m zorvekcam over scripted devices, each run in a child process whose standard output is
 read after it has exited."""
+import errno
 import json
 import os
 import queue
+import re
 import signal
 import subprocess
 import threading
@@ -47,6 +49,13 @@ def test_an_enumeration_failure_is_not_an_empty_machine():
     assert out.returncode == 3 and out.stdout == ""
     assert out.stderr == ("zorvekcam: listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) "
                           "returned 0x80004005\n")
+
+
+def test_a_failed_system_call_is_told_in_its_own_words_with_status_3():
+    out = run([Device(TARGET_A, "Cam A")], category_result=E_FAIL, category_errno=errno.EACCES)
+    assert (out.returncode, out.stdout) == (3, "")
+    assert out.stderr == ("zorvekcam: listing the video input devices failed: opendir /scripted/video4linux: "
+                          f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})\n")
 
 
 @pytest.mark.parametrize("unbuffered", ["", "1"])
@@ -134,3 +143,82 @@ def test_watch_polls_where_libudev_cannot_be_loaded_says_so_once_and_stops_on_ct
     finally:
         child.kill()
         child.wait()
+
+
+@pytest.mark.parametrize("options", [["--interval", "5"], ["--poll"], ["--json", "--poll", "--interval", "2"]])
+def test_watch_options_without_a_watch_are_refused(options):
+    out = run([Device(TARGET_A, "Cam A")], *options)
+    assert (out.returncode, out.stdout) == (2, "")
+    assert out.stderr.splitlines()[-1].endswith("--interval and --poll go with --watch"), out.stderr
+
+
+@pytest.mark.parametrize("unbuffered", ["", "1"])
+@pytest.mark.parametrize("option", ["--help", "--version"])
+def test_help_and_version_keep_the_status_of_an_unwritable_standard_output(option, unbuffered):
+    with open("/dev/full", "w") as full:
+        out = run([], option, stdout=full, env={"PYTHONUNBUFFERED": unbuffered})
+    assert (out.returncode, out.stderr) == (74, "zorvekcam: cannot write to standard output: No space left on device\n")
+    reader, writer = os.pipe()
+    os.close(reader)
+    closed = run([], option, stdout=writer, env={"PYTHONUNBUFFERED": unbuffered})
+    os.close(writer)
+    assert (closed.returncode, closed.stderr) == (141, "")
+
+
+def watched(devices, *options):
+    """The first line a watch prints over `devices`; then it is stopped."""
+    child = subprocess.Popen(child_command(devices, "-m", "zorvekcam", "--watch", *options), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=child_env())
+    try:
+        line = child.stdout.readline()
+        child.send_signal(signal.SIGTERM)
+        assert child.wait(timeout=30) == 0
+        return line
+    finally:
+        child.kill()
+        child.wait()
+
+
+ISO_WITH_OFFSET = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?([+-]\d\d:\d\d|Z)"
+
+
+@pytest.mark.parametrize("serial, port, shown", [("SN-1", "1-2", "serial SN-1"), (None, "1-2", "port 1-2"),
+                                                 ("S\x1bN", None, r"serial S\x1bN")])
+def test_a_watch_line_tells_the_camera_apart_and_its_time_carries_its_utc_offset(serial, port, shown):
+    devices = [Device(TARGET_A, "Cam A", serial=serial, port=port)]
+    line = watched(devices)
+    assert re.fullmatch(ISO_WITH_OFFSET + r"  present    Cam A  /dev/video0  " + re.escape(shown) + "\n", line), line
+    as_json = json.loads(watched(devices, "--json"))
+    assert re.fullmatch(ISO_WITH_OFFSET, as_json["time"]) and (as_json["camera"]["serial"], as_json["camera"]["port"]) == (
+        serial, port)
+
+
+NO_DEVICE_TRACE = "zorvekcam: the scan walked no video device: nothing to trace\n"
+
+
+def test_the_trace_of_a_machine_without_video_devices_is_one_line_saying_so():
+    out = run([], "--trace")
+    assert (out.returncode, out.stderr) == (1, NO_DEVICE_TRACE)
+    # A watch says it once, however many scans find nothing; a device's walk is traced as ever.
+    child = subprocess.Popen(child_command([Device(TARGET_A, "Cam A", first_walk=6)], "-m", "zorvekcam", "--watch", "--poll",
+                                           "--interval", "0.02", "--trace"),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_env())
+    try:
+        assert child.stdout.readline().split()[1:] == ["added", "Cam", "A", "/dev/video0"]
+        child.send_signal(signal.SIGTERM)
+        assert child.wait(timeout=30) == 0
+        said = child.stderr.read().splitlines()
+        assert said[:2] == [WATCHING.strip(), NO_DEVICE_TRACE.strip()]
+        assert said[2].startswith("Before While loop") and said[2].endswith("Before index list is fill")
+        assert NO_DEVICE_TRACE.strip() not in said[3:]
+    finally:
+        child.kill()
+        child.wait()
+
+
+def test_a_traced_listing_that_failed_says_it_walked_nothing_then_why():
+    out = run([Device(TARGET_A, "Cam A")], "--trace", category_result=E_FAIL)
+    assert (out.returncode, out.stdout) == (3, "")
+    assert out.stderr == NO_DEVICE_TRACE + (
+        "zorvekcam: listing the video input devices failed: "
+        "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory) returned 0x80004005\n")

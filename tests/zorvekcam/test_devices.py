@@ -1,5 +1,9 @@
 """The package over scripted devices: what one listing gives, how it fails, and what it leaves alone."""
 import asyncio
+import errno
+import inspect
+import os
+import pickle
 import subprocess
 from concurrent.futures import ThreadPoolExecutor
 
@@ -138,3 +142,55 @@ def test_threads_listing_at_once_all_see_the_same_cameras(scripted_devices):
         listings = list(pool.map(lambda _: zorvekcam.list_devices(), range(800)))
     assert all(listing == expected for listing in listings)
     assert scripted_devices.walks() == 801
+
+
+@pytest.mark.parametrize("hresult, shown", [
+    (-2147221164, "0x80040154"),  # as a signed HRESULT comes from Windows' own headers
+    (0x80004005, "0x80004005"),
+    (-1, "0xFFFFFFFF"),
+    (1, "0x00000001"),
+])
+def test_an_hresult_is_shown_as_its_eight_unsigned_hex_digits(hresult, shown):
+    error = EnumerationError("CoCreateInstance(CLSID_SystemDeviceEnum)", hresult)
+    assert str(error) == ("listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) "
+                          f"returned {shown}")
+    assert (error.step, error.hresult, error.errno, error.strerror) == (
+        "CoCreateInstance(CLSID_SystemDeviceEnum)", hresult, None, None)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), copy.step, copy.hresult, str(copy)) == (EnumerationError, error.step, hresult, str(error))
+
+
+def test_a_system_call_that_failed_is_told_by_its_call_and_errno_with_no_hresult():
+    error = EnumerationError("opendir /sys/class/video4linux", errno=errno.EACCES)
+    assert (error.step, error.hresult, error.errno, error.strerror) == (
+        "opendir /sys/class/video4linux", None, errno.EACCES, os.strerror(errno.EACCES))
+    assert str(error) == (f"listing the video input devices failed: opendir /sys/class/video4linux: "
+                          f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), copy.step, copy.hresult, copy.errno, str(copy)) == (
+        EnumerationError, error.step, None, errno.EACCES, str(error))
+    # One of the two, never both or neither.
+    for neither_or_both in ({}, {"hresult": 1, "errno": errno.EACCES}):
+        with pytest.raises(TypeError):
+            EnumerationError("X", **neither_or_both)
+
+
+def test_a_failure_the_platform_gives_an_errno_reaches_the_caller_as_that_errno(scripted_devices):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"), category_result=E_FAIL, category_errno=errno.ENOTDIR)
+    with pytest.raises(EnumerationError) as raised:
+        zorvekcam.list_devices()
+    assert (raised.value.step, raised.value.hresult, raised.value.errno, raised.value.strerror) == (
+        "opendir /scripted/video4linux", None, errno.ENOTDIR, os.strerror(errno.ENOTDIR))
+    # The next failure, of another kind, carries nothing of it.
+    scripted_devices.attach(Device(TARGET_A, "Cam A"), category_result=E_FAIL)
+    with pytest.raises(EnumerationError) as raised:
+        zorvekcam.list_devices()
+    assert (raised.value.hresult, raised.value.errno) == (0x80004005, None)
+
+
+def test_trace_is_a_documented_public_type_and_the_block_gives_one():
+    assert "Trace" in str(inspect.signature(zorvekcam.trace)) and "_" not in str(inspect.signature(zorvekcam.trace))
+    assert "text" in (zorvekcam.Trace.__doc__ or "") and zorvekcam.Trace.text.__doc__
+    with zorvekcam.trace() as collected:
+        pass
+    assert type(collected) is zorvekcam.Trace and collected.text == ""

@@ -123,8 +123,9 @@ def test_a_camera_that_cannot_be_read_raises_camera_error_with_step_and_errno(sc
     assert (type(again), again.step, again.errno, str(again)) == (CameraError, step, code, str(error))
 
 
-def test_windows_errors_carry_the_hresult_unsigned():
-    error = CameraError("IMoniker::BindToObject(IID_IBaseFilter)", hresult=0x80070002)
+@pytest.mark.parametrize("given", [0x80070002, 0x80070002 - (1 << 32)], ids=["unsigned", "signed"])
+def test_windows_errors_carry_the_hresult_unsigned(given):
+    error = CameraError("IMoniker::BindToObject(IID_IBaseFilter)", hresult=given)
     assert (error.errno, error.hresult) == (None, 0x80070002)
     assert str(error).endswith("IMoniker::BindToObject(IID_IBaseFilter) returned 0x80070002")
     assert pickle.loads(pickle.dumps(error)).hresult == 0x80070002
@@ -294,7 +295,7 @@ def test_json_modes_adds_exact_modes_to_each_camera():
 @pytest.mark.parametrize("as_json", [False, True])
 def test_a_camera_whose_modes_cannot_be_read_is_named_on_stderr_and_the_others_still_listed(as_json):
     broken = Device(TARGET_A, "Cam\x1bA", modes_failure=("VIDIOC_ENUM_FMT /dev/video0", errno.ENODEV))
-    empty = Device(linux_path("vid_2560&pid_c0d6", "video6"), "Cam C")  # read, and without a mode
+    empty = Device(linux_path("2560", "c0d6", "video6", port="1-5"), "Cam C")  # read, and without a mode
     out = run([broken, CAM_B, empty], "--modes", *(["--json"] if as_json else []))
     assert out.returncode == 4
     assert out.stderr == (

@@ -4,11 +4,12 @@ the polling fallback: test_cli.py.)"""
 import asyncio
 import os
 import threading
+import time
 from types import SimpleNamespace
 
 import pytest
 
-from conftest import TARGET_A, linux_path
+from conftest import TARGET_A, TARGET_B, linux_path
 from scripted import Device
 
 import zorvekcam
@@ -18,7 +19,7 @@ from zorvekcam._watch import _changes, _readable, _summary
 
 
 def camera(node, serial=None, port=None):
-    path = linux_path("vid_2560&pid_c0d6", node).upper()
+    path = linux_path("2560", "c0d6", node).upper()
     return Camera("Cam", "2560", "C0D6", path, f"/dev/{node}", int(node[5:]), CAP_V4L2, serial, port)
 
 
@@ -142,3 +143,104 @@ def test_a_monitor_refuses_a_timeout_no_wait_takes_and_every_use_once_closed():
     for call in (monitor.fileno, monitor.wait, monitor.drain):
         with pytest.raises(ValueError, match="the monitor is closed"):
             call()
+
+
+@pytest.mark.parametrize("kind", ["bogus", "", "Present", None])
+def test_an_event_of_no_known_kind_is_refused(kind):
+    with pytest.raises(ValueError, match="present"):
+        Event(kind, camera("video0"))
+
+
+@pytest.mark.parametrize("timeout", [-1, float("nan")])
+def test_a_timeout_no_wait_takes_is_refused_at_the_call(timeout):
+    for start in (zorvekcam.watch, zorvekcam.awatch):
+        with pytest.raises(ValueError, match="timeout"):
+            start(timeout=timeout)
+
+
+def ended(iterate, patience=60):
+    """Runs `iterate` on a thread of its own; what it returned, once it has (a hang fails the test)."""
+    result = []
+    thread = threading.Thread(target=lambda: result.append(iterate()), daemon=True)
+    thread.start()
+    thread.join(patience)
+    assert not thread.is_alive(), "the watch did not end"
+    return result[0]
+
+
+@pytest.mark.parametrize("poll", [False, True])
+def test_a_watch_with_a_timeout_gives_its_events_then_ends_and_closes_what_it_held(scripted_devices, poll):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+    before = descriptors(), threading.active_count()
+    events = ended(lambda: list(zorvekcam.watch(0.05, poll=poll, timeout=0.3)))
+    assert [(e.kind, e.camera.name) for e in events] == [("present", "Cam A")]
+    assert (descriptors(), threading.active_count()) == before
+    # Polling, the walks went on until the time was up.
+    assert scripted_devices.walks() > 1 if poll else scripted_devices.walks() == 1
+
+
+@pytest.mark.parametrize("poll", [False, True])
+def test_close_from_another_thread_ends_a_waiting_watch(scripted_devices, poll):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+    before = descriptors(), threading.active_count()
+    watcher = zorvekcam.watch(3600, poll=poll)
+    seen = []
+
+    def iterate():
+        for event in watcher:
+            seen.append(event.kind)
+            waiting.set()  # then the watch waits: for device events, or an hour between walks
+        return "ended"
+
+    waiting = threading.Event()
+    thread = threading.Thread(target=lambda: seen.append(iterate()), daemon=True)
+    thread.start()
+    assert waiting.wait(60)
+    time.sleep(0.2)  # not needed for the outcome: lets the iterating thread reach its wait first
+    watcher.close()
+    thread.join(60)
+    assert not thread.is_alive() and seen == ["present", "ended"]
+    assert (descriptors(), threading.active_count()) == before
+    watcher.close()  # again: nothing left to do
+    assert list(watcher) == []
+
+
+def test_close_on_the_iterating_thread_between_events_ends_the_watch_there(scripted_devices):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"), Device(TARGET_B, "Cam B"))
+    before = descriptors()
+    with zorvekcam.watch() as watcher:
+        assert next(watcher).camera.name == "Cam A"
+    assert descriptors() == before and list(watcher) == []
+
+
+def test_awatch_with_a_timeout_gives_its_events_then_ends(scripted_devices):
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+
+    async def gather():
+        return [event async for event in zorvekcam.awatch(0.05, timeout=0.3)]
+
+    events = ended(lambda: asyncio.run(gather()))
+    assert [(e.kind, e.camera.name) for e in events] == [("present", "Cam A")]
+
+
+def test_without_a_descriptor_a_watch_waits_in_slices_that_a_close_from_another_thread_ends(scripted_devices,
+                                                                                           monkeypatch):
+    # A monitor with no descriptor to wait on beside the waker's pipe, as on Windows: its waits come back
+    # empty, a slice at a time, and its events never come.
+    waits, closed = [], []
+    monitor = SimpleNamespace(fileno=lambda: None, wait=lambda timeout: waits.append(timeout) or time.sleep(timeout),
+                              drain=list, close=lambda: closed.append(True))
+    monkeypatch.setattr(_core, "Monitor", lambda: monitor)
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+    watcher = zorvekcam.watch()
+    assert next(watcher).kind == "present"
+    stopper = threading.Timer(0.6, watcher.close)
+    stopper.start()
+    assert ended(lambda: list(watcher)) == [] and closed == [True]
+    stopper.join()
+    # It waited, in slices no longer than a quarter of a second.
+    assert waits and all(0 <= wait <= 0.25 for wait in waits)
+    # With a timeout, the last slice is what is left of it.
+    waits.clear()
+    assert [e.kind for e in ended(lambda: list(zorvekcam.watch(timeout=0.4)))] == ["present"]
+    assert waits and all(0 <= wait <= 0.25 for wait in waits)

@@ -3,7 +3,7 @@ every type it relies on must come through exactly, not as Any."""
 from __future__ import annotations
 
 from fractions import Fraction
-from typing import assert_type
+from typing import Literal, assert_type
 
 import Zorvek
 import zorvek_records
@@ -46,16 +46,22 @@ def fastest_mjpeg(camera: zorvekcam.Camera) -> zorvekcam.Mode | None:
 
 def first_change() -> zorvekcam.Camera | None:
     for event in zorvekcam.watch(interval=0.5):
-        assert_type(event.kind, str)
+        assert_type(event.kind, Literal["present", "added", "removed"])
         if event.kind != "present":
             return event.camera
     return None
 
 
+def changes_for_ten_seconds() -> list[zorvekcam.Event]:
+    with zorvekcam.watch(timeout=10.0) as watcher:
+        assert_type(watcher, zorvekcam.Watch)
+        return list(watcher)
+
+
 async def first_seen() -> zorvekcam.Event | None:
     assert_type(await zorvekcam.alist_devices(), list[zorvekcam.Camera])
     assert_type(await zorvekcam.acount(), int)
-    async for event in zorvekcam.awatch():
+    async for event in zorvekcam.awatch(timeout=5.0):
         return event
     return None
 
@@ -67,7 +73,8 @@ def main() -> None:
             cameras = zorvekcam.list_devices()
             assert_type(zorvekcam.count(), int)
     except zorvekcam.EnumerationError as failed:
-        assert_type(failed.hresult, int)
+        assert_type(failed.hresult, int | None)
+        assert_type(failed.errno, int | None)  # None where the failure was COM's
         assert_type(failed.step, str)
         return
     assert_type(trace.text, str)
@@ -80,6 +87,8 @@ def main() -> None:
     assert_type(len(records), int)
     assert_type(Zorvek.getDeviceListInfo(2, records), bool)
     assert_type(Zorvek.getDeviceInfo(0, records), bool)
+    for each in records:
+        assert_type(each, zorvek_records.Record)
     record = records[0]
     assert_type(record.friendlyName, str)
     assert_type(record.devicePath, str)
