@@ -24,7 +24,7 @@ namespace {
 constexpr HRESULT kUnexpected = static_cast<HRESULT>(0x8000FFFFu);  // E_UNEXPECTED
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80040216u);    // VFW_E_NOT_FOUND
 constexpr HRESULT kSyntax = static_cast<HRESULT>(0x800401E4u);      // MK_E_SYNTAX
-constexpr LONGLONG kUnitsPerSecond = 10000000;                       // REFERENCE_TIME: 100 ns units
+constexpr LONGLONG kUnitsPerSecond = 10000000;                      // REFERENCE_TIME: 100 ns units
 // A capability's caps block larger than this is no VIDEO_STREAM_CONFIG_CAPS of any filter.
 constexpr int kMaxCapsSize = 4096;
 

@@ -67,7 +67,8 @@ void plugDevices(const std::vector<std::wstring>& fakes) {
         wchar_t name[256];
         for (DWORD index = 0;; ++index) {
             DWORD length = sizeof name / sizeof name[0];
-            if (RegEnumKeyExW(instance, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            if (RegEnumKeyExW(instance, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
             if (std::wstring(name).rfind(L"ZorvekTestDevice", 0) == 0) own.emplace_back(name);
         }
         for (const std::wstring& key : own) RegDeleteTreeW(instance, key.c_str());
@@ -158,33 +159,46 @@ INSTANTIATE_TEST_SUITE_P(
         // Intervals are exact in 100 ns units: DirectShow's "30 fps" (333333) is 333333/10000000 s.
         Case{"DiscreteRatesFromTheFilter",
              L"MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000",
-             {"MJPG 1280x720 @333333/10000000", "MJPG 1280x720 @1/25", "MJPG 1280x720 @333333/5000000", "YUY2 640x480 @333333/10000000~1/1"}},
-        Case{"NtscRatesExact", L"YUY2 640x480 333667-333667;MJPG 320x240 333333-666666 rates=333667,667334",
+             {"MJPG 1280x720 @333333/10000000", "MJPG 1280x720 @1/25", "MJPG 1280x720 @333333/5000000",
+              "YUY2 640x480 @333333/10000000~1/1"}},
+        Case{"NtscRatesExact",
+             L"YUY2 640x480 333667-333667;MJPG 320x240 333333-666666 rates=333667,667334",
              {"YUY2 640x480 @333667/10000000", "MJPG 320x240 @333667/10000000", "MJPG 320x240 @333667/5000000"}},
         // VIDEOINFOHEADER2, a bottom-up height, an unknown FourCC kept as its characters.
-        Case{"FormatBlocksAndFourccs", L"H264 1920x1080 333333-333333 vi2;NV12 640x-480 500000-500000;abcd 8x8 333333-333333",
+        Case{"FormatBlocksAndFourccs",
+             L"H264 1920x1080 333333-333333 vi2;NV12 640x-480 500000-500000;abcd 8x8 333333-333333",
              {"H264 1920x1080 @333333/10000000", "NV12 640x480 @1/20", "abcd 8x8 @333333/10000000"}},
-        Case{"SizeRangeStaysARange", L"YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8",
+        Case{"SizeRangeStaysARange",
+             L"YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8",
              {"YUY2 160x120-1280x960/16x8 @333333/10000000~333333/5000000"}},
         // Hostile answers: skipped where the capability cannot be read, the rest kept.
         Case{"FormatBlockMissingShortOrAudio",
              L"MJPG 640x480 333333-333333 format=none;MJPG 640x480 333333-333333 format=short;"
-             L"MJPG 640x480 333333-333333 format=wave;YUY2 320x240 333333-333333 vi2 format=short;YUY2 320x240 333333-333333",
+             L"MJPG 640x480 333333-333333 format=wave;YUY2 320x240 333333-333333 vi2 format=short;YUY2 320x240 "
+             L"333333-333333",
              {"YUY2 320x240 @333333/10000000"}},
-        Case{"ZeroAndAbsurdSizes", L"YUY2 0x480 333333-333333;YUY2 640x0 333333-333333;YUY2 100000x100 333333-333333;"
-                                   L"YUY2 640x480 333333-333333 sizes=0x0-1280x960/16x8;YUY2 64x48 333333-333333",
+        Case{"ZeroAndAbsurdSizes",
+             L"YUY2 0x480 333333-333333;YUY2 640x0 333333-333333;YUY2 100000x100 333333-333333;"
+             L"YUY2 640x480 333333-333333 sizes=0x0-1280x960/16x8;YUY2 64x48 333333-333333",
              // A size range with a zero end is no range: the media type's own size stands.
              {"YUY2 640x480 @333333/10000000", "YUY2 64x48 @333333/10000000"}},
-        Case{"RangeWithNoStep", L"YUY2 640x480 333333-333333 sizes=160x120-1280x960/0x0", {"YUY2 640x480 @333333/10000000"}},
-        Case{"ZeroIntervals", L"YUY2 640x480 0-0;YUY2 320x240 0-666666;MJPG 320x240 333333-333333 rates=0,-5,400000",
+        Case{"RangeWithNoStep",
+             L"YUY2 640x480 333333-333333 sizes=160x120-1280x960/0x0",
+             {"YUY2 640x480 @333333/10000000"}},
+        Case{"ZeroIntervals",
+             L"YUY2 640x480 0-0;YUY2 320x240 0-666666;MJPG 320x240 333333-333333 rates=0,-5,400000",
              {"YUY2 640x480 @none", "YUY2 320x240 @333333/5000000", "MJPG 320x240 @1/25"}},
-        Case{"Duplicates", L"YUY2 640x480 333333-333333;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333 rates=333333,333333",
+        Case{"Duplicates",
+             L"YUY2 640x480 333333-333333;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333 rates=333333,333333",
              {"YUY2 640x480 @333333/10000000", "MJPG 640x480 @333333/10000000"}},
         // 2^31-1 capabilities, every index answered: bounded, the duplicates dropped.
-        Case{"CountOfTwoToTheThirtyOne", L"!count=2147483647;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333",
+        Case{"CountOfTwoToTheThirtyOne",
+             L"!count=2147483647;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333",
              {"YUY2 640x480 @333333/10000000", "MJPG 640x480 @333333/10000000"}},
         // A rate list that claims 2^31-1 entries is not read: the caps' range stands.
-        Case{"AbsurdRateCount", L"!huge-rate-count;MJPG 640x480 333333-666666 rates=333333", {"MJPG 640x480 @333333/10000000~333333/5000000"}},
+        Case{"AbsurdRateCount",
+             L"!huge-rate-count;MJPG 640x480 333333-666666 rates=333333",
+             {"MJPG 640x480 @333333/10000000~333333/5000000"}},
         Case{"NoCapabilities", L"!count=0", {}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
@@ -196,7 +210,8 @@ TEST_F(CaptureModes, AsManyRatesAsABoundAllows) {
     EXPECT_EQ(shown(many), std::vector<std::string>{"YUY2 640x480 @333333/10000000~333333/5000000"});
     // Distinct capabilities past the per-level bound: the first ones only.
     std::wstring caps = L"!count=100000";
-    for (int i = 1; i <= 300; ++i) caps += L";YUY2 " + std::to_wstring(i * 2) + L"x" + std::to_wstring(i * 2) + L" 333333-333333";
+    for (int i = 1; i <= 300; ++i)
+        caps += L";YUY2 " + std::to_wstring(i * 2) + L"x" + std::to_wstring(i * 2) + L" 333333-333333";
     const ModeReading bounded = readOne(caps);
     EXPECT_EQ(bounded.failedStep, "");
     ASSERT_EQ(bounded.modes.size(), modebounds::kEntriesPerLevel);
@@ -220,32 +235,33 @@ TEST_P(CaptureModesFail, WithTheStepAndItsResult) {
     EXPECT_TRUE(everyFilterReleased());  // a filter that throws too
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Filters, CaptureModesFail,
-    ::testing::Values(
-        // No "CLSID" value: the moniker has no filter to create.
-        Failure{"NoFilter", L"", "IMoniker::BindToObject(IID_IBaseFilter)", 0x80070002u},
-        Failure{"NoCapturePin", L"!no-capture;YUY2 640x480 333333-333333",
-                "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
-        Failure{"EndlessPins", L"!endless-pins;YUY2 640x480 333333-333333",
-                "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
-        // A count below 0 (2^31 and more, read as a signed int).
-        Failure{"NegativeCount", L"!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
-                0x8000FFFFu},
-        // Caps blocks of no video caps' size: another kind of pin's, or none a filter could mean.
-        Failure{"CapsTooSmall", L"!caps-size=64;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
-                0x8000FFFFu},
-        Failure{"CapsTooLarge", L"!caps-size=1048576;YUY2 640x480 333333-333333",
-                "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFFu},
-        Failure{"FilterThrows", L"!throw;YUY2 640x480 333333-333333", "IAMStreamConfig::GetStreamCaps", 0x8000FFFFu}),
-    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Filters, CaptureModesFail,
+                         ::testing::Values(
+                             // No "CLSID" value: the moniker has no filter to create.
+                             Failure{"NoFilter", L"", "IMoniker::BindToObject(IID_IBaseFilter)", 0x80070002u},
+                             Failure{"NoCapturePin", L"!no-capture;YUY2 640x480 333333-333333",
+                                     "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
+                             Failure{"EndlessPins", L"!endless-pins;YUY2 640x480 333333-333333",
+                                     "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216u},
+                             // A count below 0 (2^31 and more, read as a signed int).
+                             Failure{"NegativeCount", L"!count=-2147483648;YUY2 640x480 333333-333333",
+                                     "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFFu},
+                             // Caps blocks of no video caps' size: another kind of pin's, or none a filter could mean.
+                             Failure{"CapsTooSmall", L"!caps-size=64;YUY2 640x480 333333-333333",
+                                     "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFFu},
+                             Failure{"CapsTooLarge", L"!caps-size=1048576;YUY2 640x480 333333-333333",
+                                     "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFFu},
+                             Failure{"FilterThrows", L"!throw;YUY2 640x480 333333-333333",
+                                     "IAMStreamConfig::GetStreamCaps", 0x8000FFFFu}),
+                         [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
 TEST_F(CaptureModes, EveryMediaTypeFreed) {
     // With !track each media type's pUnk is an object of the filter's DLL, released where the media
     // type is freed: all of them, the skipped ones too, or the DLL still has objects alive.
-    const ModeReading reading = readOne(L"!track;MJPG 1280x720 333333-666666 rates=333333,666666;YUY2 640x480 333333-333333 vi2;"
-                                        L"YUY2 640x480 333333-333333 format=none;YUY2 320x240 333333-333333 format=short;"
-                                        L"YUY2 160x120 333333-333333 format=wave;YUY2 0x0 333333-333333");
+    const ModeReading reading = readOne(
+        L"!track;MJPG 1280x720 333333-666666 rates=333333,666666;YUY2 640x480 333333-333333 vi2;"
+        L"YUY2 640x480 333333-333333 format=none;YUY2 320x240 333333-333333 format=short;"
+        L"YUY2 160x120 333333-333333 format=wave;YUY2 0x0 333333-333333");
     EXPECT_EQ(reading.modes.size(), 3u);
     EXPECT_TRUE(everyFilterReleased());
 }
@@ -255,8 +271,10 @@ TEST_F(CaptureModes, EachDeviceByItsOwnName) {
     plugDevices({L"YUY2 640x480 333333-333333", L"MJPG 1280x720 333333-333333"});
     const CameraListing listing = listCameras(false);
     ASSERT_EQ(listing.cameras.size(), 2u);
-    EXPECT_EQ(shown(readCameraModes(*listing.cameras[0].moniker)), std::vector<std::string>{"YUY2 640x480 @333333/10000000"});
-    EXPECT_EQ(shown(readCameraModes(*listing.cameras[1].moniker)), std::vector<std::string>{"MJPG 1280x720 @333333/10000000"});
+    EXPECT_EQ(shown(readCameraModes(*listing.cameras[0].moniker)),
+              std::vector<std::string>{"YUY2 640x480 @333333/10000000"});
+    EXPECT_EQ(shown(readCameraModes(*listing.cameras[1].moniker)),
+              std::vector<std::string>{"MJPG 1280x720 @333333/10000000"});
 }
 
 TEST_F(CaptureModes, NamesThatBindNothing) {
@@ -277,7 +295,8 @@ TEST_F(CaptureModes, InEitherApartmentLeavingTheThreadsOwn) {
     ASSERT_EQ(listing.cameras.size(), 1u);
     for (DWORD mode : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, mode)));
-        EXPECT_EQ(shown(readCameraModes(*listing.cameras[0].moniker)), std::vector<std::string>{"YUY2 640x480 @333333/10000000"});
+        EXPECT_EQ(shown(readCameraModes(*listing.cameras[0].moniker)),
+                  std::vector<std::string>{"YUY2 640x480 @333333/10000000"});
         APTTYPE type;
         APTTYPEQUALIFIER qualifier;
         ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);

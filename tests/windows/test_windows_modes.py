@@ -3,6 +3,7 @@ into the registry, each backed by the tests' own capture filter (tests/windows/f
 offers and misbehaviours come from the device's "ZorvekFake" value. What Camera.modes() reads is
 checked against what the Windows ffmpeg's dshow input lists for the same device, selected by
 Camera.ffmpeg_input. Only for a prefix of the tests' own: they create and delete keys there."""
+
 import json
 import os
 import re
@@ -116,8 +117,10 @@ def every_filter_released(dll: str | None = None) -> bool:
 
 
 def shown(modes: list[zorvekcam.Mode]) -> list[tuple]:
-    return [(m.format, m.width, m.height, m.fps, m.sizes and m.sizes.as_dict(), m.rates and m.rates.as_dict())
-            for m in modes]
+    return [
+        (m.format, m.width, m.height, m.fps, m.sizes and m.sizes.as_dict(), m.rates and m.rates.as_dict())
+        for m in modes
+    ]
 
 
 def fps(units: int) -> Fraction:
@@ -137,13 +140,23 @@ def stepwise_sizes(low: tuple[int, int], high: tuple[int, int], step: tuple[int,
 
 LISTED = re.compile(r"(pixel_format|vcodec)=(\S+)\s+min s=(\d+)x(\d+) fps=(\S+)\s+max s=(\d+)x(\d+) fps=(\S+)")
 # The FourCCs of the cases, by the names ffmpeg gives them.
-FFMPEG_NAMES = {"MJPG": "vcodec=mjpeg", "YUY2": "pixel_format=yuyv422", "H264": "vcodec=h264",
-                "NV12": "pixel_format=nv12"}
+FFMPEG_NAMES = {
+    "MJPG": "vcodec=mjpeg",
+    "YUY2": "pixel_format=yuyv422",
+    "H264": "vcodec=h264",
+    "NV12": "pixel_format=nv12",
+}
 
 
 def ffmpeg(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([FFMPEG, "-hide_banner", *args], stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, errors="replace", timeout=LIMIT)
+    return subprocess.run(
+        [FFMPEG, "-hide_banner", *args],
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        errors="replace",
+        timeout=LIMIT,
+    )
 
 
 def ffmpeg_options(camera: zorvekcam.Camera) -> list[tuple]:
@@ -152,8 +165,10 @@ def ffmpeg_options(camera: zorvekcam.Camera) -> list[tuple]:
     f, kind, i, source = camera.ffmpeg_input
     listed = ffmpeg(f, kind, "-list_options", "true", i, source)
     assert listed.returncode == 0, listed.stderr
-    return [(f"{m[1]}={m[2]}", (int(m[3]), int(m[4])), float(m[5]), (int(m[6]), int(m[7])), float(m[8]))
-            for m in LISTED.finditer(listed.stderr)]
+    return [
+        (f"{m[1]}={m[2]}", (int(m[3]), int(m[4])), float(m[5]), (int(m[6]), int(m[7])), float(m[8]))
+        for m in LISTED.finditer(listed.stderr)
+    ]
 
 
 def as_ffmpeg_lists(modes: list[zorvekcam.Mode]) -> list[tuple]:
@@ -177,17 +192,19 @@ def as_ffmpeg_lists(modes: list[zorvekcam.Mode]) -> list[tuple]:
 def same_listing(ours: list[tuple], theirs: list[tuple]) -> bool:
     """Equal, rates to the 6 significant digits ffmpeg prints."""
     return len(ours) == len(theirs) and all(
-        a[:2] == b[:2] and a[3] == b[3] and a[2] == pytest.approx(b[2], rel=1e-5) and a[4] == pytest.approx(b[4], rel=1e-5)
-        for a, b in zip(ours, theirs))
+        a[:2] == b[:2]
+        and a[3] == b[3]
+        and a[2] == pytest.approx(b[2], rel=1e-5)
+        and a[4] == pytest.approx(b[4], rel=1e-5)
+        for a, b in zip(ours, theirs)
+    )
 
 
 AGREEING = {
-    "discrete rates, a rate range, VIDEOINFOHEADER2 at NTSC's rate":
-        "MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000;"
-        "H264 1920x1080 333667-333667 vi2",
-    "a size range, 60 and 29.97 fps":
-        "YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8;MJPG 640x480 166833-333667 rates=166833,333667;"
-        "NV12 320x240 333333-333333",
+    "discrete rates, a rate range, VIDEOINFOHEADER2 at NTSC's rate": "MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000;"
+    "H264 1920x1080 333667-333667 vi2",
+    "a size range, 60 and 29.97 fps": "YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8;MJPG 640x480 166833-333667 rates=166833,333667;"
+    "NV12 320x240 333333-333333",
 }
 
 
@@ -216,12 +233,28 @@ def test_ffmpeg_names_the_device_by_our_moniker_and_a_device_without_filter_as_n
 
 @pytest.mark.skipif(not FFMPEG, reason="no Windows ffmpeg (scripts/test_windows.sh fetches it)")
 def test_ffmpeg_reads_frames_of_a_mode_chosen_from_modes_through_ffmpeg_input(devices):
-    camera = devices("YUY2 8x8 333333-333333",
-                     "MJPG 1280x720 333333-333333;YUY2 64x48 333333-333333;YUY2 32x24 400000-400000")[1]
-    mode, = [m for m in modes_within_limit(camera) if (m.format, m.width) == ("YUY2", 32)]
+    camera = devices(
+        "YUY2 8x8 333333-333333", "MJPG 1280x720 333333-333333;YUY2 64x48 333333-333333;YUY2 32x24 400000-400000"
+    )[1]
+    (mode,) = [m for m in modes_within_limit(camera) if (m.format, m.width) == ("YUY2", 32)]
     f, kind, i, source = camera.ffmpeg_input
-    read = ffmpeg(f, kind, "-video_size", f"{mode.width}x{mode.height}", "-pixel_format", "yuyv422",
-                  "-framerate", str(mode.fps), i, source, "-frames:v", "3", "-f", "framemd5", "-")
+    read = ffmpeg(
+        f,
+        kind,
+        "-video_size",
+        f"{mode.width}x{mode.height}",
+        "-pixel_format",
+        "yuyv422",
+        "-framerate",
+        str(mode.fps),
+        i,
+        source,
+        "-frames:v",
+        "3",
+        "-f",
+        "framemd5",
+        "-",
+    )
     assert read.returncode == 0, read.stderr
     assert "yuyv422, 32x24, 25 fps" in read.stderr
     frames = [line.split(",") for line in read.stdout.splitlines() if line and not line.startswith("#")]
@@ -229,9 +262,11 @@ def test_ffmpeg_reads_frames_of_a_mode_chosen_from_modes_through_ffmpeg_input(de
 
 
 def test_exact_rates_and_ranges_kept_as_ranges(devices):
-    camera, = devices("MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000;"
-                      "H264 1920x1080 333667-333667 vi2;YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8;"
-                      "abcd 8x8 333333-333333;\x01\x7fZ\\ 8x8 333333-333333")
+    (camera,) = devices(
+        "MJPG 1280x720 333333-666666 rates=333333,400000,666666;YUY2 640x480 333333-10000000;"
+        "H264 1920x1080 333667-333667 vi2;YUY2 640x480 333333-666666 sizes=160x120-1280x960/16x8;"
+        "abcd 8x8 333333-333333;\x01\x7fZ\\ 8x8 333333-333333"
+    )
     assert shown(modes_within_limit(camera)) == [
         ("MJPG", 1280, 720, fps(333333), None, None),
         ("MJPG", 1280, 720, Fraction(25), None, None),
@@ -251,42 +286,54 @@ HOSTILE = {
     "format block missing, short or of another type": (
         "!track;MJPG 640x480 333333-333333 format=none;MJPG 640x480 333333-333333 format=short;"
         "MJPG 640x480 333333-333333 format=wave;YUY2 320x240 333333-333333 vi2 format=short;YUY2 320x240 333333-333333",
-        [("YUY2", 320, 240, fps(333333), None, None)]),
+        [("YUY2", 320, 240, fps(333333), None, None)],
+    ),
     "zero and absurd sizes": (
         "YUY2 0x480 333333-333333;YUY2 640x0 333333-333333;YUY2 100000x100 333333-333333;"
         "YUY2 640x480 333333-333333 sizes=0x0-1280x960/16x8;YUY2 64x48 333333-333333",
-        [("YUY2", 640, 480, fps(333333), None, None), ("YUY2", 64, 48, fps(333333), None, None)]),
+        [("YUY2", 640, 480, fps(333333), None, None), ("YUY2", 64, 48, fps(333333), None, None)],
+    ),
     "a size range with a step of 0": (
-        "YUY2 640x480 333333-333333 sizes=160x120-1280x960/0x0", [("YUY2", 640, 480, fps(333333), None, None)]),
+        "YUY2 640x480 333333-333333 sizes=160x120-1280x960/0x0",
+        [("YUY2", 640, 480, fps(333333), None, None)],
+    ),
     "zero and negative intervals": (
         "YUY2 640x480 0-0;YUY2 320x240 0-666666;MJPG 320x240 333333-333333 rates=0,-5,400000",
-        [("YUY2", 640, 480, None, None, None), ("YUY2", 320, 240, fps(666666), None, None),
-         ("MJPG", 320, 240, Fraction(25), None, None)]),
+        [
+            ("YUY2", 640, 480, None, None, None),
+            ("YUY2", 320, 240, fps(666666), None, None),
+            ("MJPG", 320, 240, Fraction(25), None, None),
+        ],
+    ),
     "duplicates": (
         "YUY2 640x480 333333-333333;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333 rates=333333,333333",
-        [("YUY2", 640, 480, fps(333333), None, None), ("MJPG", 640, 480, fps(333333), None, None)]),
+        [("YUY2", 640, 480, fps(333333), None, None), ("MJPG", 640, 480, fps(333333), None, None)],
+    ),
     "2^31-1 capabilities, every index answered": (
         "!count=2147483647;YUY2 640x480 333333-333333;MJPG 640x480 333333-333333",
-        [("YUY2", 640, 480, fps(333333), None, None), ("MJPG", 640, 480, fps(333333), None, None)]),
+        [("YUY2", 640, 480, fps(333333), None, None), ("MJPG", 640, 480, fps(333333), None, None)],
+    ),
     "a rate list claiming 2^31-1 entries": (
         "!huge-rate-count;MJPG 640x480 333333-666666 rates=333333",
-        [("MJPG", 640, 480, fps(333333), None, continuous(333333, 666666))]),
+        [("MJPG", 640, 480, fps(333333), None, continuous(333333, 666666))],
+    ),
     "more rates than the bound": (
         "YUY2 640x480 333333-666666 rates=" + ",".join(str(333333 + i) for i in range(300)),
-        [("YUY2", 640, 480, fps(333333), None, continuous(333333, 666666))]),
+        [("YUY2", 640, 480, fps(333333), None, continuous(333333, 666666))],
+    ),
     "no capabilities": ("!count=0", []),
 }
 
 
 @pytest.mark.parametrize(("fake", "expected"), HOSTILE.values(), ids=HOSTILE.keys())
 def test_hostile_filters_give_what_can_be_read_in_bounded_time(devices, fake, expected):
-    camera, = devices(fake)
+    (camera,) = devices(fake)
     assert shown(modes_within_limit(camera)) == expected
     assert every_filter_released()
 
 
 def test_capabilities_past_the_bound_are_left_out(devices):
-    camera, = devices(";".join(["!count=100000"] + [f"YUY2 {2 * i}x{2 * i} 333333-333333" for i in range(1, 301)]))
+    (camera,) = devices(";".join(["!count=100000"] + [f"YUY2 {2 * i}x{2 * i} 333333-333333" for i in range(1, 301)]))
     modes = modes_within_limit(camera)
     assert len(modes) == 256
     assert (modes[-1].width, modes[-1].height) == (512, 512)
@@ -295,24 +342,39 @@ def test_capabilities_past_the_bound_are_left_out(devices):
 FAILING = {
     # No "CLSID" value: the moniker has no filter to create.
     "no filter": (None, "IMoniker::BindToObject(IID_IBaseFilter)", 0x80070002),
-    "no capture pin": ("!no-capture;YUY2 640x480 333333-333333",
-                       "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216),
+    "no capture pin": (
+        "!no-capture;YUY2 640x480 333333-333333",
+        "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)",
+        0x80040216,
+    ),
     # A count of 2^31 or more, which a signed int shows as negative.
-    "a negative count": ("!count=-2147483648;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
-                         0x8000FFFF),
+    "a negative count": (
+        "!count=-2147483648;YUY2 640x480 333333-333333",
+        "IAMStreamConfig::GetNumberOfCapabilities",
+        0x8000FFFF,
+    ),
     # Caps blocks of no video caps' size (an audio pin's is smaller), or of none a filter could mean.
-    "caps blocks too small": ("!caps-size=64;YUY2 640x480 333333-333333", "IAMStreamConfig::GetNumberOfCapabilities",
-                              0x8000FFFF),
-    "caps blocks too large": ("!caps-size=1048576;YUY2 640x480 333333-333333",
-                              "IAMStreamConfig::GetNumberOfCapabilities", 0x8000FFFF),
-    "pins that never end": ("!endless-pins;YUY2 640x480 333333-333333",
-                            "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)", 0x80040216),
+    "caps blocks too small": (
+        "!caps-size=64;YUY2 640x480 333333-333333",
+        "IAMStreamConfig::GetNumberOfCapabilities",
+        0x8000FFFF,
+    ),
+    "caps blocks too large": (
+        "!caps-size=1048576;YUY2 640x480 333333-333333",
+        "IAMStreamConfig::GetNumberOfCapabilities",
+        0x8000FFFF,
+    ),
+    "pins that never end": (
+        "!endless-pins;YUY2 640x480 333333-333333",
+        "IKsPropertySet::Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY)",
+        0x80040216,
+    ),
 }
 
 
 @pytest.mark.parametrize(("fake", "step", "hresult"), FAILING.values(), ids=FAILING.keys())
 def test_a_device_that_cannot_be_read_raises_camera_error_with_step_and_hresult(devices, fake, step, hresult):
-    camera, = devices(fake)
+    (camera,) = devices(fake)
     with pytest.raises(zorvekcam.CameraError) as raised:
         modes_within_limit(camera)
     assert isinstance(raised.value, OSError)
@@ -323,8 +385,9 @@ def test_a_device_that_cannot_be_read_raises_camera_error_with_step_and_hresult(
 
 @pytest.mark.skipif(not MSVC_FILTER_DLL, reason="the MSVC-built capture filter is built by scripts/test_windows.sh")
 def test_a_filter_that_throws_raises_camera_error_and_the_next_reading_works(devices):
-    thrower, fine = devices("!throw;YUY2 640x480 333333-333333", "YUY2 640x480 333333-333333",
-                            filter_class=MSVC_FILTER_CLASS)
+    thrower, fine = devices(
+        "!throw;YUY2 640x480 333333-333333", "YUY2 640x480 333333-333333", filter_class=MSVC_FILTER_CLASS
+    )
     with pytest.raises(zorvekcam.CameraError) as raised:
         modes_within_limit(thrower)
     assert (raised.value.step, raised.value.hresult) == ("IAMStreamConfig::GetStreamCaps", 0x8000FFFF)
@@ -333,7 +396,7 @@ def test_a_filter_that_throws_raises_camera_error_and_the_next_reading_works(dev
 
 
 def test_a_device_gone_since_the_listing_raises_camera_error(devices):
-    camera, = devices("YUY2 640x480 333333-333333")
+    (camera,) = devices("YUY2 640x480 333333-333333")
     unplug()
     with pytest.raises(zorvekcam.CameraError) as raised:
         modes_within_limit(camera)
@@ -341,8 +404,13 @@ def test_a_device_gone_since_the_listing_raises_camera_error(devices):
 
 
 def command(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-m", "zorvekcam", *args], stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, timeout=LIMIT)
+    return subprocess.run(
+        [sys.executable, "-m", "zorvekcam", *args],
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        timeout=LIMIT,
+    )
 
 
 def test_the_command_lists_modes_as_text_and_json(devices):
@@ -355,8 +423,14 @@ def test_the_command_lists_modes_as_text_and_json(devices):
     assert entries[0]["modes"] == [
         {"format": "MJPG", "width": 1280, "height": 720, "fps": "10000000/333333", "sizes": None, "rates": None},
         {"format": "MJPG", "width": 1280, "height": 720, "fps": "25/1", "sizes": None, "rates": None},
-        {"format": "YUY2", "width": 640, "height": 480, "fps": "10000000/333333", "sizes": None,
-         "rates": {"kind": "continuous", "min_fps": "1/1", "max_fps": "10000000/333333", "step_interval": None}},
+        {
+            "format": "YUY2",
+            "width": 640,
+            "height": 480,
+            "fps": "10000000/333333",
+            "sizes": None,
+            "rates": {"kind": "continuous", "min_fps": "1/1", "max_fps": "10000000/333333", "step_interval": None},
+        },
     ]
     assert entries[1]["modes"] is None
     assert "IMoniker::BindToObject(IID_IBaseFilter)" in listed.stderr and "0x80070002" in listed.stderr
@@ -365,5 +439,7 @@ def test_the_command_lists_modes_as_text_and_json(devices):
     assert text.returncode == 4
     lines = text.stdout.splitlines()
     assert [line.strip() for line in lines[2:5]] == [
-        "MJPG  1280x720  10000000/333333 (30.000) fps", "MJPG  1280x720  25 fps",
-        "YUY2  640x480  1 - 10000000/333333 (30.000) fps continuous"]
+        "MJPG  1280x720  10000000/333333 (30.000) fps",
+        "MJPG  1280x720  25 fps",
+        "YUY2  640x480  1 - 10000000/333333 (30.000) fps continuous",
+    ]

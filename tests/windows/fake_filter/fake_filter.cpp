@@ -105,7 +105,8 @@ Behaviour parse(const std::wstring& description) {
             if (flag == L"!throw") behaviour.throws = true;
             if (flag == L"!huge-rate-count") behaviour.hugeRateCount = true;
             if (flag == L"!track") behaviour.track = true;
-            if (flag.rfind(L"!caps-size=", 0) == 0) behaviour.capsSize = static_cast<int>(std::wcstol(flag.c_str() + 11, nullptr, 10));
+            if (flag.rfind(L"!caps-size=", 0) == 0)
+                behaviour.capsSize = static_cast<int>(std::wcstol(flag.c_str() + 11, nullptr, 10));
             continue;
         }
         if (tokens.size() < 3 || tokens[0].size() != 4) continue;
