@@ -133,8 +133,8 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
             camera.node = std::move(identity.node);
-            // One bind context for the walk's display names, made for its first camera.
             onDevice = "IMoniker::GetDisplayName";
+            // One bind context for the walk's display names, made for its first camera.
             if (!contextMade) {
                 contextMade = true;
                 CreateBindCtx(0, context.put());
