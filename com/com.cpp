@@ -118,6 +118,11 @@ public:
         *object = static_cast<IPropertyBag*>(new PropertyBag(id_));
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
+        if (name == nullptr) return E_POINTER;
+        *name = nullptr;
+        return E_NOTIMPL;
+    }
 
 private:
     const IID& interfaceId() const override { return IID_IMoniker; }
@@ -274,6 +279,15 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, vo
     *object = static_cast<ICreateDevEnum*>(new SystemDeviceEnum());
     return S_OK;
 }
+
+HRESULT CreateBindCtx(DWORD, IBindCtx** context) {
+    if (context == nullptr) return E_POINTER;
+    *context = nullptr;
+    return E_NOTIMPL;
+}
+
+// Nothing of the stand-in's hands out task memory; freeing null is what callers do here.
+void CoTaskMemFree(void* memory) { std::free(memory); }
 
 void SetLastError(DWORD code) { t_lastError = code; }
 DWORD GetLastError() { return t_lastError; }

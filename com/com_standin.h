@@ -25,6 +25,7 @@ using BSTR = OLECHAR*;
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
@@ -105,8 +106,15 @@ void CoUninitialize();
 // The calling thread's apartment; CO_E_NOTINITIALIZED when it has none.
 HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
+void CoTaskMemFree(void* memory);
 
-struct IBindCtx;
+// A bind context: the stand-in makes none (CreateBindCtx answers E_NOTIMPL), as it has no moniker to
+// bind by name.
+struct IBindCtx : IUnknown {
+protected:
+    ~IBindCtx() = default;
+};
+HRESULT CreateBindCtx(DWORD reserved, IBindCtx** context);
 struct IErrorLog;
 
 struct IPropertyBag : IUnknown {
@@ -120,6 +128,8 @@ protected:
 struct IMoniker : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID riid,
                                                     void** object) = 0;
+    // The stand-in's devices have no display name to bind them by again: E_NOTIMPL, *name null.
+    virtual HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) = 0;
 
 protected:
     ~IMoniker() = default;

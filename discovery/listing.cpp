@@ -20,29 +20,30 @@ std::u16string toU16(const OLECHAR* text) {
     return copy;
 }
 
+// The moniker's display name, which binds the device again later (readCameraModes); none where the
+// moniker cannot tell it (our stand-in's devices have none) or tells more than any device's name
+// holds: a name cut short would bind nothing, or another device. `context` may be null.
+constexpr std::size_t kMaxDisplayName = 4096;
+std::optional<std::u16string> displayNameOf(IMoniker& moniker, IBindCtx* context) {
+    LPOLESTR name = nullptr;
+    const HRESULT hr = moniker.GetDisplayName(context, nullptr, &name);
+    std::optional<std::u16string> copy;
+    if (hr == S_OK && name != nullptr) {
+        std::u16string text;
+        for (const OLECHAR* unit = name; *unit != 0 && text.size() <= kMaxDisplayName; ++unit)
+            text.push_back(static_cast<char16_t>(*unit));
+        if (!text.empty() && text.size() <= kMaxDisplayName) copy = std::move(text);
+    }
+    if (name != nullptr) CoTaskMemFree(name);
+    return copy;
+}
+
 // The matching rule alone, on a walk of its own: whether a device with this path can be a target.
 bool couldBeTarget(const OLECHAR* path) {
     WalkState walk{};
     std::uint8_t slot = 0;
     return matchDevicePath(walk, path, false, slot);
 }
-
-// The listing runs on any thread: it joins the multithreaded apartment where the thread has none,
-// and leaves it again; a thread that has an apartment of either kind keeps it, and the walk runs in it.
-class ComOnThisThread {
-public:
-    ComOnThisThread() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ComOnThisThread(const ComOnThisThread&) = delete;
-    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
-    ~ComOnThisThread() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
-    HRESULT result() const { return result_; }
-
-private:
-    HRESULT result_;
-};
 
 // The step an exception came out of: the walk's call, or the listing's own work on a device.
 const char* stepOf(WalkCall call, const char* onDevice) {
@@ -112,8 +113,10 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
     WalkEnd end = WalkEnd::Completed;
     WalkCall calling = WalkCall::CreateEnumerator;
     const char* onDevice = "matchDevicePath";
+    ComPtr<IBindCtx> context;
+    bool contextMade = false;
     try {
-        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position) {
+        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
             std::uint8_t slot = 0;
             onDevice = "matchDevicePath";
             if (!matchDevicePath(walk, path, traced, slot)) return;
@@ -130,6 +133,13 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
             camera.serial = std::move(identity.serial);
             camera.port = std::move(identity.port);
             camera.node = std::move(identity.node);
+            onDevice = "IMoniker::GetDisplayName";
+            // One bind context for the walk's display names, made for its first camera.
+            if (!contextMade) {
+                contextMade = true;
+                CreateBindCtx(0, context.put());
+            }
+            camera.moniker = displayNameOf(moniker, context.get());
             if (byMediaFoundation) paths.push_back(toU16(path));
             listing.cameras.push_back(std::move(camera));
         }, &failure, &calling);

@@ -84,3 +84,21 @@ public:
 private:
     VARIANT value_;
 };
+
+// COM for one call on any thread (the listing, a reading of modes): joins the multithreaded apartment
+// where the thread has none, and leaves it again; a thread that has an apartment of either kind keeps
+// it, and the call runs in it.
+class ComOnThisThread {
+public:
+    ComOnThisThread() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ComOnThisThread(const ComOnThisThread&) = delete;
+    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
+    ~ComOnThisThread() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};

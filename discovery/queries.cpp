@@ -44,7 +44,7 @@ bool getDeviceInfo(unsigned int index, DeviceInfo* info) {
         }
 
         bool written = false;
-        const WalkEnd end = walkVideoInputs(false, [&](IPropertyBag& bag, const OLECHAR* path, ULONG) {
+        const WalkEnd end = walkVideoInputs(false, [&](IPropertyBag& bag, const OLECHAR* path, ULONG, IMoniker&) {
             std::uint8_t slot = 0;
             if (!matchDevicePath(walk, path, false, slot) || slot != index) return;
             // A device whose name cannot be read still gets a true record, with an empty name.

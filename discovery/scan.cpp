@@ -13,7 +13,7 @@ bool initialize() {
     WalkState walk{};
     deviceMask = 0;
     try {
-        const WalkEnd end = walkVideoInputs(true, [&walk](IPropertyBag&, const OLECHAR* path, ULONG) {
+        const WalkEnd end = walkVideoInputs(true, [&walk](IPropertyBag&, const OLECHAR* path, ULONG, IMoniker&) {
             std::uint8_t slot = 0;
             if (matchDevicePath(walk, path, true, slot)) {
                 deviceMask |= std::uint32_t{1} << (slot % 32);

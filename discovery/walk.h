@@ -23,7 +23,7 @@ enum class WalkCall {
     OnDevice,          // the caller's own work on a device: it keeps track of its own steps
 };
 
-// Calls onDevice(IPropertyBag&, const OLECHAR* path, ULONG position) for every device whose
+// Calls onDevice(IPropertyBag&, const OLECHAR* path, ULONG position, IMoniker&) for every device whose
 // "DevicePath" reads, in enumeration order; `position` counts every device the category lists,
 // those whose path cannot be read included, from 0. With `traced`, writes the scan's progress texts.
 // Where it ends early, `failure` receives the failing call's result. `calling`, where given, is set
@@ -69,7 +69,7 @@ WalkEnd walkVideoInputs(bool traced, OnDevice&& onDevice, HRESULT* failure = nul
         if (bag->Read(OLESTR("DevicePath"), path.get(), nullptr) != S_OK) continue;
         if (traced) trace(" While loop hr S_OK successed");
         call = WalkCall::OnDevice;
-        onDevice(*bag.get(), path.text(), position);
+        onDevice(*bag.get(), path.text(), position, *moniker.get());
     }
     return WalkEnd::Completed;
 }

@@ -29,6 +29,7 @@ while (($#)); do
   esac
 done
 source scripts/windows_env.sh
+source scripts/windows_modes.sh
 windows_tools_or_skip
 work=$project/build/windows
 mkdir -p "$work"
@@ -122,6 +123,9 @@ if [[ -n $msmf_standin_dir ]]; then
   winrun "$py" -m pip install -q "$(winpath "$msmf_peer_wheel")"
   export ZORVEK_MF_STANDIN_DIR=$(winpath "$msmf_standin_dir")
 fi
+
+# The capture filter and the Windows ffmpeg of the camera modes tests.
+windows_modes_prepare "$work/modes"
 
 started=$(seconds)
 # From outside the tree, with its rootdir given, so that only the installed package is imported.

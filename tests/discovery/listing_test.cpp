@@ -105,3 +105,25 @@ TEST_F(Listing, LeavesTheCallingThreadsApartmentAsItFoundIt) {
 }
 
 }  // namespace
+
+// The moniker's display name: on Windows what binds the device again (and what ffmpeg's dshow input
+// takes), distinct for each device even where their names are the same; our stand-in has none.
+TEST_F(Listing, MonikerNamesEachDeviceOnWindowsOnly) {
+    devices({device(kOtherPath, u"Cam"), device(kTargetPath, u"Cam"), device(kSecondTargetPath, u"Cam")});
+    const CameraListing listing = listCameras(false);
+    ASSERT_EQ(listing.failedStep, nullptr);
+    ASSERT_EQ(listing.cameras.size(), 2u);
+#if defined(_WIN32)
+    // The registry's fake devices are listed by the enumerator as software devices, by key name.
+    const std::u16string category = u"@device:sw:{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\";
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(listing.cameras[i].moniker.has_value()) << i;
+        const std::u16string& name = *listing.cameras[i].moniker;
+        EXPECT_EQ(name.substr(0, category.size()), category) << i;
+        EXPECT_GT(name.size(), category.size()) << i;
+    }
+    EXPECT_NE(*listing.cameras[0].moniker, *listing.cameras[1].moniker);
+#else
+    for (const CameraEntry& camera : listing.cameras) EXPECT_EQ(camera.moniker, std::nullopt);
+#endif
+}
