@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct InstanceCase {
     std::u16string path;
     std::optional<std::u16string> instance;
 };
+// gtest shows a case by its name; printed byte by byte, its padding would read as uninitialised memory.
+void PrintTo(const InstanceCase& given, std::ostream* out) { *out << given.what; }
 
 class DeviceInstance : public testing::TestWithParam<InstanceCase> {};
 
@@ -54,6 +57,8 @@ struct SameCase {
     std::u16string b;
     bool same;
 };
+// gtest shows a case by its name; printed byte by byte, its padding would read as uninitialised memory.
+void PrintTo(const SameCase& given, std::ostream* out) { *out << given.what; }
 
 class SameDevice : public testing::TestWithParam<SameCase> {};
 
@@ -93,6 +98,8 @@ struct PositionCase {
     std::vector<std::u16string> links;
     std::optional<std::uint32_t> position;
 };
+// gtest shows a case by its name; printed byte by byte, its padding would read as uninitialised memory.
+void PrintTo(const PositionCase& given, std::ostream* out) { *out << given.what; }
 
 class PositionAmong : public testing::TestWithParam<PositionCase> {};
 
