@@ -1,6 +1,7 @@
 """The cameras the benchmarks plug into a umockdev testbed, made with the Linux source tests' fake
 devices (the same sysfs layout and VIDIOC_QUERYCAP answers): USB cameras of the target model and of
 another, each with two nodes as a UVC camera has them, video capture, then metadata."""
+
 import json
 import os
 import sys
@@ -9,7 +10,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 # Re-exported to the benchmarks; the suppression sits on the statement's first line, where it stays
 # whatever layout the formatter gives the names.
 from fake_v4l2 import (  # noqa: E402,F401
-    Bench, OpensCounted, QueryCap, capture_node, metadata_node, udev_entry, usb_camera)
+    Bench,
+    OpensCounted,
+    QueryCap,
+    capture_node,
+    metadata_node,
+    udev_entry,
+    usb_camera,
+)
 
 TARGET = ("2560", "c0d6")
 OTHER = ("046d", "0825")
@@ -26,8 +34,16 @@ def plug(bench, first, kinds):
     video2k+1, and a serial number."""
     for k, (vendor, product) in enumerate(kinds, start=first):
         name = "Target Camera" if (vendor, product) == TARGET else "Other Camera"
-        bench.plug(usb_camera(f"1-{k + 1}", [capture_node(2 * k, name), metadata_node(2 * k + 1, name)],
-                              vendor=vendor, product_id=product, product=name.encode(), serial=f"SN{k:04}".encode()))
+        bench.plug(
+            usb_camera(
+                f"1-{k + 1}",
+                [capture_node(2 * k, name), metadata_node(2 * k + 1, name)],
+                vendor=vendor,
+                product_id=product,
+                product=name.encode(),
+                serial=f"SN{k:04}".encode(),
+            )
+        )
 
 
 def nodes_of(cameras):

@@ -6,6 +6,7 @@ reports it (cumulative), each started outside the source tree as a user's script
 The test stages run it with every interpreter they install the package into (under Wine too);
 bench/python_bench.py takes the single times from import_milliseconds.
 """
+
 import statistics
 import subprocess
 import sys
@@ -17,8 +18,14 @@ def import_milliseconds(python: str, runs: int, module: str) -> list[float]:
     times = []
     with tempfile.TemporaryDirectory() as elsewhere:  # not the source tree: the installed module
         for _ in range(runs):
-            done = subprocess.run([python, "-X", "importtime", "-c", f"import {module}"], cwd=elsewhere,
-                                  stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True)
+            done = subprocess.run(
+                [python, "-X", "importtime", "-c", f"import {module}"],
+                cwd=elsewhere,
+                stdin=subprocess.DEVNULL,
+                capture_output=True,
+                text=True,
+                check=True,
+            )
             lines = [line for line in done.stderr.splitlines() if line.rstrip().endswith(f"| {module}")]
             if len(lines) != 1:
                 raise SystemExit(f"import_time: no import time for {module} in:\n{done.stderr}")

@@ -22,6 +22,7 @@ and UMOCKDEV_DIR) and takes its commands one at a time while this process waits.
 Opens are counted by the fake devices' handler, and only while each tool lists once, apart from the
 timed listings.
 """
+
 import argparse
 import json
 import os
@@ -51,9 +52,13 @@ def opens_and_questions(bench, child, tools, groups):
             counting.take()
             listed = child.ask(do="list", tool=tool)
             taken = counting.take()
-            once[tool] = {"listed": listed, "counts": {
-                group: {kind: sum(taken[kind].get(node, 0) for node in nodes) for kind in ("opened", "asked")}
-                for group, nodes in groups.items()}}
+            once[tool] = {
+                "listed": listed,
+                "counts": {
+                    group: {kind: sum(taken[kind].get(node, 0) for node in nodes) for kind in ("opened", "asked")}
+                    for group, nodes in groups.items()
+                },
+            }
         return once
     finally:
         answer_with(bench, bench.queries)
@@ -63,8 +68,9 @@ class Child:
     """bench/listings.py in a process of its own."""
 
     def __init__(self, python):
-        self.process = subprocess.Popen([python, os.path.join(HERE, "listings.py")], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(
+            [python, os.path.join(HERE, "listings.py")], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True
+        )
 
     def ask(self, **command):
         self.process.stdin.write(json.dumps(command) + "\n")
@@ -82,16 +88,22 @@ class Child:
 
 def groups(kinds):
     """The device files of the target cameras' nodes, and of the others'."""
-    return {"target": nodes_of(k for k, kind in enumerate(kinds) if kind == TARGET),
-            "other": nodes_of(k for k, kind in enumerate(kinds) if kind != TARGET)}
+    return {
+        "target": nodes_of(k for k, kind in enumerate(kinds) if kind == TARGET),
+        "other": nodes_of(k for k, kind in enumerate(kinds) if kind != TARGET),
+    }
 
 
 def mixed(bench, child, args):
     """8 cameras of the target model and 8 others, every other one a target."""
     kinds = models(16, "half")
     plug(bench, 0, kinds)
-    result = {"targets": 8, "others": 8, "nodes": 32,
-              "once": opens_and_questions(bench, child, ("zorvekcam", "Zorvek"), groups(kinds))}
+    result = {
+        "targets": 8,
+        "others": 8,
+        "nodes": 32,
+        "once": opens_and_questions(bench, child, ("zorvekcam", "Zorvek"), groups(kinds)),
+    }
     print("listing_compare: 8 targets and 8 others: list_devices() and the bare scan in turns", file=sys.stderr)
     result["turns"] = child.ask(do="turns", iterations=args.turns)
     print("listing_compare: 8 targets and 8 others: the counting thread", file=sys.stderr)
@@ -116,13 +128,22 @@ def peers(bench, child, args, mix):
         plug(bench, plugged, kinds[plugged:])
         plugged = cameras
         once = opens_and_questions(bench, child, ("zorvekcam", *PEERS, "asks"), groups(kinds))
-        print(f"listing_compare: {cameras} cameras ({kinds.count(TARGET)} targets): {args.rounds} rounds",
-              file=sys.stderr)
+        print(
+            f"listing_compare: {cameras} cameras ({kinds.count(TARGET)} targets): {args.rounds} rounds", file=sys.stderr
+        )
         timed = child.ask(do="rounds", rounds=args.rounds, batch=args.batch)
         capture = nodes_of(range(cameras))[::2]
-        results.append({"cameras": cameras, "targets": kinds.count(TARGET), "nodes": 2 * cameras,
-                        "capture_nodes": capture, "once": once,
-                        "target_capture_nodes": [node for node, kind in zip(capture, kinds) if kind == TARGET]} | timed)
+        results.append(
+            {
+                "cameras": cameras,
+                "targets": kinds.count(TARGET),
+                "nodes": 2 * cameras,
+                "capture_nodes": capture,
+                "once": once,
+                "target_capture_nodes": [node for node, kind in zip(capture, kinds) if kind == TARGET],
+            }
+            | timed
+        )
     bench.unplug_all()
     return results
 
@@ -132,8 +153,13 @@ def main():
     parser.add_argument("--python", required=True, help="the interpreter that has zorvekcam and the peers installed")
     parser.add_argument("--out", required=True)
     parser.add_argument("--cameras", type=int, nargs="+", default=[1, 8, 64], help="ascending")
-    parser.add_argument("--mix", choices=["target", "half"], nargs="+", default=["target", "half"],
-                        help="the peer comparison's cameras, in turn: all of the target model, every other one")
+    parser.add_argument(
+        "--mix",
+        choices=["target", "half"],
+        nargs="+",
+        default=["target", "half"],
+        help="the peer comparison's cameras, in turn: all of the target model, every other one",
+    )
     parser.add_argument("--rounds", type=int, default=21, help="rounds of the peer comparison at each number")
     parser.add_argument("--batch", type=float, default=0.1, help="seconds per tool and round")
     parser.add_argument("--turns", type=int, default=200, help="listings and scans in turns")

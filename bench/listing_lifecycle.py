@@ -18,6 +18,7 @@ the first listing of a new process while udev's database holds an entry for ever
 zorvekcam.watch() (tests/linux/watch_child.py) is started over the cameras, and the opens of the walk
 that follows one more camera's hotplug are counted.
 """
+
 import argparse
 import json
 import os
@@ -115,10 +116,13 @@ def udev_database(bench, on):
 def timed_rounds(bench, child, args, cameras):
     rounds = []
     for r in range(args.rounds):
-        firsts = [("first", None, False)] + ([("first_today", args.today, False)] if args.today else []) + \
-            ([("first_udev", None, True)] if args.udev_database else [])
+        firsts = (
+            [("first", None, False)]
+            + ([("first_today", args.today, False)] if args.today else [])
+            + ([("first_udev", None, True)] if args.udev_database else [])
+        )
         round_ = {}
-        for name, today, database in firsts[r % len(firsts):] + firsts[:r % len(firsts)]:
+        for name, today, database in firsts[r % len(firsts) :] + firsts[: r % len(firsts)]:
             udev_database(bench, database)
             round_[name] = child.ask(do="first", today=today)["first_s"]
             udev_database(bench, False)
@@ -134,8 +138,11 @@ def main():
     parser.add_argument("--python", required=True, help="the interpreter that has zorvekcam and the peers installed")
     parser.add_argument("--out", required=True)
     parser.add_argument("--today", help="a folder holding another build of the package zorvekcam, to compare with")
-    parser.add_argument("--udev-database", action="store_true",
-                        help="also a first listing with udev's database; only with a /run of its own (bench.sh)")
+    parser.add_argument(
+        "--udev-database",
+        action="store_true",
+        help="also a first listing with udev's database; only with a /run of its own (bench.sh)",
+    )
     parser.add_argument("--cameras", type=int, nargs="+", default=[1, 8, 64], help="ascending")
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--batch", type=float, default=0.05, help="seconds per tool and round")
@@ -151,8 +158,12 @@ def main():
         plug(bench, plugged, models(cameras - plugged, "target"))
         plugged = cameras
         print(f"listing_lifecycle: {cameras} cameras: opens, then {args.rounds} rounds", file=sys.stderr)
-        result = {"cameras": cameras, "nodes": 2 * cameras, "replugged_nodes": nodes_of([cameras - 1]),
-                  "hotplugged_nodes": nodes_of([cameras])} | counted(bench, child, args, cameras)
+        result = {
+            "cameras": cameras,
+            "nodes": 2 * cameras,
+            "replugged_nodes": nodes_of([cameras - 1]),
+            "hotplugged_nodes": nodes_of([cameras]),
+        } | counted(bench, child, args, cameras)
         result["rounds"] = timed_rounds(bench, child, args, cameras)
         results.append(result)
     child.close()

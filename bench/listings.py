@@ -21,6 +21,7 @@ The answers go to a copy of standard output: the bare scan writes its trace to s
 which is /dev/null here (at the file-descriptor level, where the C library writes), as in the
 native benchmarks.
 """
+
 import json
 import os
 import subprocess
@@ -43,6 +44,7 @@ def zorvekcam_listing():
 
     def listing():
         return [(camera.node, camera.vid.lower(), camera.pid.lower()) for camera in zorvekcam.list_devices()]
+
     return listing
 
 
@@ -54,6 +56,7 @@ def bare_scan():
         # asks every video node for its trace.
         Zorvek.getDeviceCount(0)
         return []
+
     return scan
 
 
@@ -62,6 +65,7 @@ def cv2_enumerate_cameras():
 
     def listing():
         return [(camera.path, _hex(camera.vid), _hex(camera.pid)) for camera in enumerate_cameras(CAP_V4L2)]
+
     return listing
 
 
@@ -71,11 +75,13 @@ def linuxpy():
     def listing():
         # The nodes that say they capture video; linuxpy knows V4L2, not USB, so it names no IDs.
         return [(str(device.filename), None, None) for device in iter_video_capture_devices()]
+
     return listing
 
 
 def pyudev():
     import pyudev as udev
+
     context = udev.Context()
 
     def listing():
@@ -85,6 +91,7 @@ def pyudev():
             ids = (usb.attributes.asstring("idVendor"), usb.attributes.asstring("idProduct")) if usb else (None, None)
             found.append((device.device_node, *ids))
         return found
+
     return listing
 
 
@@ -103,11 +110,18 @@ def asks():
             finally:
                 os.close(fd)
         return []
+
     return ask_all
 
 
-TOOLS = {"zorvekcam": zorvekcam_listing, "Zorvek": bare_scan, "asks": asks,
-         "cv2-enumerate-cameras": cv2_enumerate_cameras, "linuxpy": linuxpy, "pyudev": pyudev}
+TOOLS = {
+    "zorvekcam": zorvekcam_listing,
+    "Zorvek": bare_scan,
+    "asks": asks,
+    "cv2-enumerate-cameras": cv2_enumerate_cameras,
+    "linuxpy": linuxpy,
+    "pyudev": pyudev,
+}
 
 
 def timed(call):
@@ -174,8 +188,9 @@ class LoopElsewhere:
         self.process = None
 
     def start(self):
-        self.process = subprocess.Popen([sys.executable, __file__, "--loop"], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(
+            [sys.executable, __file__, "--loop"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True
+        )
         if self.process.stdout.readline() != "looping\n":
             raise SystemExit("listings: the listing loop did not start")
 
@@ -211,8 +226,13 @@ def count_for(seconds, loop=None):
         wall, sched = time.perf_counter() - wall0, schedstat()
         on_cpu, waiting_for_cpu = (b - a for a, b in zip(sched0, sched))
         # The rest of the time the thread slept: waiting for the interpreter's lock.
-        result.update(rate=n / wall, seconds=wall, on_cpu=on_cpu, waiting_for_cpu=waiting_for_cpu,
-                      waiting_for_lock=wall - on_cpu - waiting_for_cpu)
+        result.update(
+            rate=n / wall,
+            seconds=wall,
+            on_cpu=on_cpu,
+            waiting_for_cpu=waiting_for_cpu,
+            waiting_for_lock=wall - on_cpu - waiting_for_cpu,
+        )
 
     if loop:
         loop.start()
@@ -231,7 +251,7 @@ def gil(listing, times, seconds):
     loops = {"alone": lambda: None, "beside": lambda: Loop(listing), "beside_elsewhere": LoopElsewhere}
     order = list(runs)
     for k in range(times):
-        for name in order[k % 3:] + order[:k % 3]:
+        for name in order[k % 3 :] + order[: k % 3]:
             runs[name].append(count_for(seconds, loops[name]()))
     return runs
 

@@ -12,6 +12,7 @@ falls on both sides of each difference.
 Run it with the interpreter whose environment holds the installed modules: the imports are timed on
 that one, in fresh interpreters started outside the source tree, as a user's script meets them.
 """
+
 import argparse
 import ctypes
 import importlib.util
@@ -27,9 +28,7 @@ import timeit
 from import_time import import_milliseconds  # beside this file
 
 # The one scripted device of the native count benchmark: a target camera, the first of its script.
-TARGET_PATH = (
-    r"\\?\usb#vid_2560&pid_c0d6&mi_00#6&1a2b0000&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global"
-)
+TARGET_PATH = r"\\?\usb#vid_2560&pid_c0d6&mi_00#6&1a2b0000&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global"
 LAST_WALK = 2**31 - 1
 
 
@@ -62,8 +61,13 @@ def count_in_child(module_path, repeats, unbuffered):
     env = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
     if unbuffered:
         env["PYTHONUNBUFFERED"] = "1"
-    done = subprocess.run([sys.executable, __file__, "--count-child", module_path, "--repeats", str(repeats)],
-                          env=env, stderr=subprocess.PIPE, text=True, check=True)
+    done = subprocess.run(
+        [sys.executable, __file__, "--count-child", module_path, "--repeats", str(repeats)],
+        env=env,
+        stderr=subprocess.PIPE,
+        text=True,
+        check=True,
+    )
     return json.loads(done.stderr.splitlines()[-1])
 
 
@@ -82,8 +86,11 @@ def native_count_seconds(program):
     """Processor time of one native getDeviceCount over the same scripted device."""
     with tempfile.TemporaryDirectory() as work:
         out = os.path.join(work, "count.json")
-        subprocess.run([program, "--benchmark_filter=^count$", "--benchmark_min_time=0.2", f"--benchmark_out={out}"],
-                       stderr=subprocess.DEVNULL, check=True)
+        subprocess.run(
+            [program, "--benchmark_filter=^count$", "--benchmark_min_time=0.2", f"--benchmark_out={out}"],
+            stderr=subprocess.DEVNULL,
+            check=True,
+        )
         with open(out) as file:
             (entry,) = json.load(file)["benchmarks"]
     return entry["cpu_time"] * {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[entry["time_unit"]]
@@ -113,13 +120,22 @@ def main():
         python.append(count_in_child(args.scripted_module, args.repeats, unbuffered=False)["median"])
         unbuffered.append(count_in_child(args.scripted_module, args.repeats, unbuffered=True)["median"])
     with open(args.out, "w") as out:
-        json.dump({"import_ms": statistics.median(imports), "import_ms_runs": imports,
-                   "package_import_ms": statistics.median(package_imports), "package_import_ms_runs": package_imports,
-                   "native_count_s": statistics.median(native), "count_call_s": statistics.median(python),
-                   "count_call_unbuffered_s": statistics.median(unbuffered),
-                   "overhead_s": statistics.median(p - n for p, n in zip(python, native)),
-                   "unbuffered_overhead_s": statistics.median(u - n for u, n in zip(unbuffered, native)),
-                   "rounds": {"native_s": native, "python_s": python, "unbuffered_s": unbuffered}}, out, indent=1)
+        json.dump(
+            {
+                "import_ms": statistics.median(imports),
+                "import_ms_runs": imports,
+                "package_import_ms": statistics.median(package_imports),
+                "package_import_ms_runs": package_imports,
+                "native_count_s": statistics.median(native),
+                "count_call_s": statistics.median(python),
+                "count_call_unbuffered_s": statistics.median(unbuffered),
+                "overhead_s": statistics.median(p - n for p, n in zip(python, native)),
+                "unbuffered_overhead_s": statistics.median(u - n for u, n in zip(unbuffered, native)),
+                "rounds": {"native_s": native, "python_s": python, "unbuffered_s": unbuffered},
+            },
+            out,
+            indent=1,
+        )
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ environment (LD_PRELOAD and UMOCKDEV_DIR).
 The native benchmark runs --rounds times, and the results keep each round's numbers. The package
 zorvekcam and the peers are compared over fake devices by bench/listing_compare.py.
 """
+
 import argparse
 import json
 import os
@@ -46,14 +47,18 @@ def main():
     bench = testbed("sysfs_compare")
     kinds = models(args.nodes // 2, "half")
     plug(bench, 0, kinds)
-    result = {"nodes": args.nodes, "cameras": len(kinds), "capture_nodes": nodes_of(range(len(kinds)))[::2],
-              "target_cameras": kinds.count(TARGET), "rounds": []}
+    result = {
+        "nodes": args.nodes,
+        "cameras": len(kinds),
+        "capture_nodes": nodes_of(range(len(kinds)))[::2],
+        "target_cameras": kinds.count(TARGET),
+        "rounds": [],
+    }
 
     with tempfile.TemporaryDirectory() as work:
         out = os.path.join(work, "out.json")
         for _ in range(args.rounds):
-            run([args.bench_sysfs, f"--benchmark_out={out}", "--benchmark_out_format=json",
-                 "--benchmark_min_time=0.3"])
+            run([args.bench_sysfs, f"--benchmark_out={out}", "--benchmark_out_format=json", "--benchmark_min_time=0.3"])
             result["rounds"].append({"native": read(out)})
             print(f"sysfs_compare: round {len(result['rounds'])} of {args.rounds} done", file=sys.stderr)
 

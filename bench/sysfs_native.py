@@ -10,6 +10,7 @@ device files are plain files that answer VIDIOC_QUERYCAP with ENOTTY, so the sca
 take the source's way for a node that does not answer: its index attribute (0: the capture node).
 Where no mount namespace can be made, says so and writes no result.
 """
+
 import argparse
 import json
 import os
@@ -60,8 +61,10 @@ def build_tree(root, nodes):
             write(f"{node}/index", f"{index}\n")
             write(f"{node}/dev", f"81:{number}\n")
             os.symlink(f"../../../1-{k + 1}:1.0", f"{node}/device")
-            os.symlink(f"../../{USB_ROOT}/1-{k + 1}/1-{k + 1}:1.0/video4linux/video{number}",
-                       f"{root}/sys/class/video4linux/video{number}")
+            os.symlink(
+                f"../../{USB_ROOT}/1-{k + 1}/1-{k + 1}:1.0/video4linux/video{number}",
+                f"{root}/sys/class/video4linux/video{number}",
+            )
             write(f"{root}/dev/video{number}", "")
 
 
@@ -80,13 +83,30 @@ def main():
         out = os.path.join(work, "out.json")
         program = os.path.abspath(args.bench_sysfs)
         for _ in range(args.rounds):
-            done = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", MOUNT_AND_RUN, "sh",
-                                   root, program, f"--benchmark_out={out}", "--benchmark_out_format=json",
-                                   "--benchmark_filter=^(scanOverFloor|floor_device_queries|floor_sysfs_reads)/"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            done = subprocess.run(
+                [
+                    "unshare",
+                    "--mount",
+                    "--propagation",
+                    "private",
+                    "sh",
+                    "-c",
+                    MOUNT_AND_RUN,
+                    "sh",
+                    root,
+                    program,
+                    f"--benchmark_out={out}",
+                    "--benchmark_out_format=json",
+                    "--benchmark_filter=^(scanOverFloor|floor_device_queries|floor_sysfs_reads)/",
+                ],
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.PIPE,
+                text=True,
+            )
             if done.returncode != 0:
-                print(f"sysfs_native: no mount namespace here, so no native comparison:\n{done.stderr}",
-                      file=sys.stderr)
+                print(
+                    f"sysfs_native: no mount namespace here, so no native comparison:\n{done.stderr}", file=sys.stderr
+                )
                 return
             with open(out) as file:
                 result["rounds"].append({"native": json.load(file)})

@@ -11,6 +11,7 @@ Measured: --rounds cameras (a capture node and a metadata node each) plugged in 
 a time; --idle seconds with nothing happening (nodes opened, walks made); eight cameras in one burst;
 and awatch() in an asyncio program with a 10 ms timer while cameras come and go (its latest tick).
 """
+
 import argparse
 import json
 import os
@@ -31,11 +32,11 @@ CHILD = os.path.join(HERE, "..", "tests", "linux", "watch_child.py")
 
 class Watcher:
     def __init__(self, python, mode):
-        self.process = subprocess.Popen([python, CHILD, mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True)
+        self.process = subprocess.Popen([python, CHILD, mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.lines = queue.Queue()
-        threading.Thread(target=lambda: [self.lines.put(json.loads(line)) for line in self.process.stdout],
-                         daemon=True).start()
+        threading.Thread(
+            target=lambda: [self.lines.put(json.loads(line)) for line in self.process.stdout], daemon=True
+        ).start()
 
     def next(self):
         return self.lines.get(timeout=30)
@@ -101,9 +102,12 @@ def main():
         hub = [bench.plug(camera(f"2-{i + 1}", 40 + 2 * i)) for i in range(8)]
         plugging = time.monotonic() - started
         events = [watcher.next() for _ in range(8)]
-        result["burst_of_8"] = {"added": sum(e["kind"] == "added" for e in events),
-                                "plugging_s": plugging, "last_s": max(e["at"] for e in events) - started,
-                                "walks": watcher.walks() - before}
+        result["burst_of_8"] = {
+            "added": sum(e["kind"] == "added" for e in events),
+            "plugging_s": plugging,
+            "last_s": max(e["at"] for e in events) - started,
+            "walks": watcher.walks() - before,
+        }
         for device in hub:
             bench.unplug(device)
         for _ in range(8):
@@ -126,9 +130,12 @@ def main():
     with open(args.out, "w") as file:
         json.dump(result, file, indent=1)
     added, removed = statistics.median(result["added_s"]), statistics.median(result["removed_s"])
-    print(f"watch: median latency added {added * 1e3:.1f} ms, removed {removed * 1e3:.1f} ms over {args.rounds}; "
-          f"idle {args.idle:g} s: {result['idle_walks']} walks, {result['idle_nodes_opened']} nodes opened; "
-          f"8 in one burst: {result['burst_of_8']}; awatch: {result['awatch']}", file=sys.stderr)
+    print(
+        f"watch: median latency added {added * 1e3:.1f} ms, removed {removed * 1e3:.1f} ms over {args.rounds}; "
+        f"idle {args.idle:g} s: {result['idle_walks']} walks, {result['idle_nodes_opened']} nodes opened; "
+        f"8 in one burst: {result['burst_of_8']}; awatch: {result['awatch']}",
+        file=sys.stderr,
+    )
 
 
 if __name__ == "__main__":

@@ -27,7 +27,8 @@ inline void bstrs(long) {}
 #endif
 
 const CLSID CLSID_SystemDeviceEnum = {0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-const CLSID CLSID_VideoInputDeviceCategory = {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+const CLSID CLSID_VideoInputDeviceCategory = {
+    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_ICreateDevEnum = {0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 const IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -133,8 +134,7 @@ private:
 // come or go during its walk.
 class EnumMoniker final : public Object<IEnumMoniker> {
 public:
-    EnumMoniker(std::vector<std::string> ids, std::size_t position = 0)
-        : ids_(std::move(ids)), position_(position) {}
+    EnumMoniker(std::vector<std::string> ids, std::size_t position = 0) : ids_(std::move(ids)), position_(position) {}
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
         if (monikers == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
@@ -168,8 +168,7 @@ private:
 
 class SystemDeviceEnum final : public Object<ICreateDevEnum> {
 public:
-    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator,
-                                                    DWORD) override {
+    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator, DWORD) override {
         if (enumerator == nullptr) return E_POINTER;
         *enumerator = nullptr;
         // Only video input devices exist here; any other category is empty.

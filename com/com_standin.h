@@ -126,8 +126,7 @@ protected:
 };
 
 struct IMoniker : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID riid,
-                                                    void** object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID riid, void** object) = 0;
     // The stand-in's devices have no display name to bind them by again: E_NOTIMPL, *name null.
     virtual HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) = 0;
 

@@ -56,9 +56,15 @@ std::u16string utf8ToUtf16(std::string_view text) {
         std::size_t taken = 1;
         bool good = length != 0;
         while (good && taken < length) {
-            if (i + taken >= text.size()) { good = false; break; }
+            if (i + taken >= text.size()) {
+                good = false;
+                break;
+            }
             const auto next = static_cast<unsigned char>(text[i + taken]);
-            if ((next & 0xC0) != 0x80) { good = false; break; }
+            if ((next & 0xC0) != 0x80) {
+                good = false;
+                break;
+            }
             c = (c << 6) | (next & 0x3F);
             ++taken;
         }

@@ -116,33 +116,36 @@ CameraListing listCameras(bool traced, CameraIndexing indexing) {
     ComPtr<IBindCtx> context;
     bool contextMade = false;
     try {
-        end = walkVideoInputs(traced, [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
-            std::uint8_t slot = 0;
-            onDevice = "matchDevicePath";
-            if (!matchDevicePath(walk, path, traced, slot)) return;
-            CameraEntry camera;
-            BstrVariant name;
-            onDevice = "IPropertyBag::Read";
-            if (bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK) camera.name = toU16(name.text());
-            camera.vid = toU16(walk.extrctd_vid);
-            camera.pid = toU16(walk.extrctd_pid);
-            camera.path = toU16(walk.path);
-            onDevice = "identifyCamera";
-            CameraIdentity identity = identifyCamera(path, position);
-            camera.index = identity.index;
-            camera.serial = std::move(identity.serial);
-            camera.port = std::move(identity.port);
-            camera.node = std::move(identity.node);
-            onDevice = "IMoniker::GetDisplayName";
-            // One bind context for the walk's display names, made for its first camera.
-            if (!contextMade) {
-                contextMade = true;
-                CreateBindCtx(0, context.put());
-            }
-            camera.moniker = displayNameOf(moniker, context.get());
-            if (byMediaFoundation) paths.push_back(toU16(path));
-            listing.cameras.push_back(std::move(camera));
-        }, &failure, &calling);
+        end = walkVideoInputs(
+            traced,
+            [&](IPropertyBag& bag, const OLECHAR* path, ULONG position, IMoniker& moniker) {
+                std::uint8_t slot = 0;
+                onDevice = "matchDevicePath";
+                if (!matchDevicePath(walk, path, traced, slot)) return;
+                CameraEntry camera;
+                BstrVariant name;
+                onDevice = "IPropertyBag::Read";
+                if (bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK) camera.name = toU16(name.text());
+                camera.vid = toU16(walk.extrctd_vid);
+                camera.pid = toU16(walk.extrctd_pid);
+                camera.path = toU16(walk.path);
+                onDevice = "identifyCamera";
+                CameraIdentity identity = identifyCamera(path, position);
+                camera.index = identity.index;
+                camera.serial = std::move(identity.serial);
+                camera.port = std::move(identity.port);
+                camera.node = std::move(identity.node);
+                onDevice = "IMoniker::GetDisplayName";
+                // One bind context for the walk's display names, made for its first camera.
+                if (!contextMade) {
+                    contextMade = true;
+                    CreateBindCtx(0, context.put());
+                }
+                camera.moniker = displayNameOf(moniker, context.get());
+                if (byMediaFoundation) paths.push_back(toU16(path));
+                listing.cameras.push_back(std::move(camera));
+            },
+            &failure, &calling);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {

@@ -14,9 +14,7 @@ void traceIf(bool traced, const char* text) {
 // Compares an ID, terminator included, with a four-character target. The ID is copied from the
 // upper-cased path, so it is upper case already: no second upper-casing, which would cost a walk as
 // much again as the comparison.
-bool sameId(const OLECHAR (&id)[10], const OLECHAR (&target)[5]) {
-    return std::memcmp(id, target, sizeof target) == 0;
-}
+bool sameId(const OLECHAR (&id)[10], const OLECHAR (&target)[5]) { return std::memcmp(id, target, sizeof target) == 0; }
 
 }  // namespace
 

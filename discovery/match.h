@@ -8,10 +8,10 @@
 
 // The working storage of one walk over the devices, zeroed when the walk starts.
 struct WalkState {
-    OLECHAR path[260];         // the current device's path, upper-cased
-    OLECHAR extrctd_vid[10];   // the vendor ID found in it
-    OLECHAR extrctd_pid[10];   // the product ID found in it
-    std::uint8_t matchCount;   // the slot the next matching device takes (wraps after 255)
+    OLECHAR path[260];        // the current device's path, upper-cased
+    OLECHAR extrctd_vid[10];  // the vendor ID found in it
+    OLECHAR extrctd_pid[10];  // the product ID found in it
+    std::uint8_t matchCount;  // the slot the next matching device takes (wraps after 255)
 };
 
 // USB vendor and product ID of the target model, as they stand in a device path.

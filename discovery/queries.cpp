@@ -49,7 +49,8 @@ bool getDeviceInfo(unsigned int index, DeviceInfo* info) {
             if (!matchDevicePath(walk, path, false, slot) || slot != index) return;
             // A device whose name cannot be read still gets a true record, with an empty name.
             BstrVariant name;
-            const OLECHAR* nameText = bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK ? name.text() : nullptr;
+            const OLECHAR* nameText =
+                bag.Read(OLESTR("FriendlyName"), name.get(), nullptr) == S_OK ? name.text() : nullptr;
             toNarrowField(info->vid, sizeof info->vid, walk.extrctd_vid);
             toNarrowField(info->pid, sizeof info->pid, walk.extrctd_pid);
             toNarrowField(info->friendlyName, sizeof info->friendlyName, nameText);

@@ -89,9 +89,9 @@ std::size_t boundedLength(const OLECHAR* text, std::size_t limit) {
     return length;
 }
 
-// Upper-cases `length` units of `source` into `destination`. Every device path of every walk comes through here, so ASCII goes without a branch per unit
-// (the compiler does several units at once), and the locale is asked only when a unit outside ASCII
-// turns up, which device paths hardly ever hold.
+// Upper-cases `length` units of `source` into `destination`. Every device path of every walk comes through here, so
+// ASCII goes without a branch per unit (the compiler does several units at once), and the locale is asked only when a
+// unit outside ASCII turns up, which device paths hardly ever hold.
 void upperInto(OLECHAR* destination, const OLECHAR* source, std::size_t length) {
     // Sixteen-bit signed arithmetic, which vector units have: units from 0x8000 on are negative, so
     // never taken for 'a' to 'z'.
@@ -165,8 +165,8 @@ void toNarrowField(char* field, std::size_t size, const OLECHAR* text) {
                     c = 0xD800;
                 }
             }
-            count = isSurrogate(c) ? static_cast<std::size_t>(-1)
-                                   : std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);
+            count =
+                isSurrogate(c) ? static_cast<std::size_t>(-1) : std::wcrtomb(bytes, static_cast<wchar_t>(c), &state);
             // No bytes at all (glibc's C locale does that for the tag characters) is not a
             // representation either.
             if (count == static_cast<std::size_t>(-1) || count == 0) {

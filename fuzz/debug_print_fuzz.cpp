@@ -60,8 +60,8 @@ Literal literal(FuzzedDataProvider& input) {
     const std::string bytes = input.ConsumeRandomLengthString(64);
     Literal out;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                static_cast<unsigned char>(bytes[i + 1]) << 8);
+        const auto unit =
+            static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
         if (unit == 0) continue;
         out.shown += unit;
         out.format += unit;

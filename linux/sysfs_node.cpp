@@ -16,8 +16,7 @@ bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= '
 // A USB ID as the device reports it in idVendor or idProduct: exactly four hex digits. Anything else
 // (more digits, trailing junk) names no ID, so that no path is built to match from it.
 bool isUsbId(std::string_view text) {
-    return text.size() == 4 && isHexDigit(text[0]) && isHexDigit(text[1]) && isHexDigit(text[2]) &&
-           isHexDigit(text[3]);
+    return text.size() == 4 && isHexDigit(text[0]) && isHexDigit(text[1]) && isHexDigit(text[2]) && isHexDigit(text[3]);
 }
 
 // A name from sysfs as it may stand in a path: letters, digits, '.', ':' and '-' kept, anything
@@ -25,7 +24,8 @@ bool isUsbId(std::string_view text) {
 // and '\\' separators) into the path of a device that has no USB IDs.
 void appendPlainName(std::string& path, std::string_view name) {
     for (const char c : name) {
-        const bool plain = isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == ':' || c == '-';
+        const bool plain =
+            isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == ':' || c == '-';
         path += plain ? c : '-';
     }
 }

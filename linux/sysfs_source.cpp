@@ -364,4 +364,3 @@ CameraIdentity identifyCamera(const OLECHAR* path, std::uint32_t position) {
     }
     return identity;
 }
-

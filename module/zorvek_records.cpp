@@ -173,10 +173,12 @@ PYBIND11_MODULE(zorvek_records, m) {
         .def_property_readonly("pid", [](const Record& r) { return fieldText(r, "pid"); })
         .def_property_readonly("devicePath", [](const Record& r) { return fieldText(r, "devicePath"); })
         .def(
-            "bytes", [](const Record& r, const std::string& name) { return py::bytes(fieldBytes(r, fieldNamed(name))); },
+            "bytes",
+            [](const Record& r, const std::string& name) { return py::bytes(fieldBytes(r, fieldNamed(name))); },
             py::arg("field_name"), "The field's bytes up to its terminator, undecoded")
         .def_property_readonly(
-            "raw", [](const Record& r) { return py::bytes(reinterpret_cast<const char*>(r.record), sizeof(DeviceInfo)); },
+            "raw",
+            [](const Record& r) { return py::bytes(reinterpret_cast<const char*>(r.record), sizeof(DeviceInfo)); },
             "The record's 610 bytes")
         .def("__repr__", [](const Record& r) {
             return py::str("zorvek_records.Record(friendlyName={!r}, vid={!r}, pid={!r}, devicePath={!r})")
@@ -186,11 +188,12 @@ PYBIND11_MODULE(zorvek_records, m) {
 
     py::class_<DeviceInfo, RecordsHolder>(m, "DeviceInfo", "count consecutive DeviceInfo records, zeroed")
         .def(py::init(&makeRecords), py::arg("count") = 1)
-        .def("__len__", [](py::handle self) {
-            std::size_t held = 0;
-            recordsOf(self, held);
-            return held;
-        })
+        .def("__len__",
+             [](py::handle self) {
+                 std::size_t held = 0;
+                 recordsOf(self, held);
+                 return held;
+             })
         .def("__getitem__", &item, py::arg("index"))
         .def("__repr__", [](py::handle self) {
             std::size_t held = 0;

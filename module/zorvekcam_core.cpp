@@ -464,8 +464,15 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "_core", "The native core of zorvekcam: one walk over the video input devices", 0,
-    functions, slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_core",
+    "The native core of zorvekcam: one walk over the video input devices",
+    0,
+    functions,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -8,6 +8,7 @@ does not define), need no library but the C library's own (libudev is loaded wit
 export its PyInit_ function and nothing else. Prints one line per module; exits 1 at any fault.
 Needs pyelftools (auditwheel's own dependency, in the release tools).
 """
+
 import io
 import re
 import sys
@@ -34,18 +35,27 @@ def faults(elf, module, glibc):
             for _, auxiliaries in section.iter_versions():
                 needs.update(aux.name for aux in auxiliaries)
     glibc_needs = sorted(version(name[6:]) for name in needs if re.fullmatch(r"GLIBC_\d+(\.\d+)*", name))
-    found += [f"needs the symbol version {name}" for name in sorted(needs) if not re.fullmatch(r"GLIBC_\d+(\.\d+)*", name)]
+    found += [
+        f"needs the symbol version {name}" for name in sorted(needs) if not re.fullmatch(r"GLIBC_\d+(\.\d+)*", name)
+    ]
     if glibc_needs and glibc_needs[-1] > version(glibc):
         found.append(f"needs GLIBC_{'.'.join(map(str, glibc_needs[-1]))}, newer than {glibc}")
 
-    libraries = [tag.needed for section in elf.iter_sections() if isinstance(section, DynamicSection)
-                 for tag in section.iter_tags() if tag.entry.d_tag == "DT_NEEDED"]
+    libraries = [
+        tag.needed
+        for section in elf.iter_sections()
+        if isinstance(section, DynamicSection)
+        for tag in section.iter_tags()
+        if tag.entry.d_tag == "DT_NEEDED"
+    ]
     found += [f"is linked with {library}" for library in libraries if not C_LIBRARY.fullmatch(library)]
 
     dynsym = elf.get_section_by_name(".dynsym")
-    exported = sorted(symbol.name for symbol in dynsym.iter_symbols()
-                      if symbol.name and symbol["st_shndx"] != "SHN_UNDEF"
-                      and symbol["st_info"]["bind"] in ("STB_GLOBAL", "STB_WEAK"))
+    exported = sorted(
+        symbol.name
+        for symbol in dynsym.iter_symbols()
+        if symbol.name and symbol["st_shndx"] != "SHN_UNDEF" and symbol["st_info"]["bind"] in ("STB_GLOBAL", "STB_WEAK")
+    )
     if exported != [f"PyInit_{module}"]:
         found.append(f"exports {exported}, not PyInit_{module} alone")
     newest = "GLIBC_" + ".".join(map(str, glibc_needs[-1])) if glibc_needs else "no glibc version"
@@ -77,8 +87,10 @@ def main():
                 print(f"check_wheel_elf: {name} {fault}", file=sys.stderr)
             failed |= bool(found)
             if not found:
-                print(f"check_wheel_elf: {name} ({arch}): {newest} at most (<= {glibc}), needs "
-                      f"{' '.join(libraries)} only, exports PyInit_{module} only")
+                print(
+                    f"check_wheel_elf: {name} ({arch}): {newest} at most (<= {glibc}), needs "
+                    f"{' '.join(libraries)} only, exports PyInit_{module} only"
+                )
     sys.exit(1 if failed else 0)
 
 

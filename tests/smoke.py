@@ -10,6 +10,7 @@ zorvekcam alone (cp311-abi3), `import Zorvek` be an ImportError that names CPyth
 qemu-user (no binfmt_misc handler), ZORVEK_SMOKE_EMULATOR is the command that starts a program of
 the interpreter's architecture (`qemu-aarch64-static -L ROOT`), which then runs the console script.
 """
+
 import importlib.metadata
 import json
 import os
@@ -41,11 +42,14 @@ def main() -> None:
         "zorvekcam --json": console + ["--json"],
         "python -m zorvekcam --json": python + ["-m", "zorvekcam", "--json"],
         "about": python + ["-c", "import zorvekcam; print(zorvekcam.__version__, zorvekcam.__file__)"],
-        "shared": python + ["-c", "import Zorvek, zorvek_records\nZorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))"],
+        "shared": python
+        + ["-c", "import Zorvek, zorvek_records\nZorvek.getDeviceInfo(0, zorvek_records.DeviceInfo(1))"],
     }
     with tempfile.TemporaryDirectory() as elsewhere:
-        results = {name: subprocess.run(argv, cwd=elsewhere, capture_output=True, text=True, timeout=120)
-                   for name, argv in argvs.items()}
+        results = {
+            name: subprocess.run(argv, cwd=elsewhere, capture_output=True, text=True, timeout=120)
+            for name, argv in argvs.items()
+        }
     about, shared = results.pop("about"), results.pop("shared")
 
     for name, out in results.items():
@@ -68,17 +72,25 @@ def main() -> None:
     site = os.path.realpath(sysconfig.get_path("platlib"))
     check(os.path.realpath(location).startswith(site + os.sep), "imported from", location, "not", site)
     # Whether the installed wheel holds zorvekcam alone, with no extension module Zorvek.
-    package_only = not any(f.name.startswith("Zorvek.") and f.suffix in (".so", ".pyd")
-                           for f in importlib.metadata.files("zorvek") or [])
+    package_only = not any(
+        f.name.startswith("Zorvek.") and f.suffix in (".so", ".pyd") for f in importlib.metadata.files("zorvek") or []
+    )
     if package_only:
-        check(shared.returncode == 1 and "ImportError: Zorvek and zorvek_records are built for CPython 3.11 only"
-              in shared.stderr, "import Zorvek where zorvekcam is installed alone:", shared.returncode, shared.stderr)
+        check(
+            shared.returncode == 1
+            and "ImportError: Zorvek and zorvek_records are built for CPython 3.11 only" in shared.stderr,
+            "import Zorvek where zorvekcam is installed alone:",
+            shared.returncode,
+            shared.stderr,
+        )
     else:
         check(shared.returncode == 0, shared.stderr)
 
-    print(f"smoke: zorvek {version}{' (zorvekcam alone)' if package_only else ''} on Python "
-          f"{sys.version.split()[0]}: `zorvekcam --json` printed {first.stdout.strip()!r} with exit status "
-          f"{first.returncode}, as `python -m zorvekcam --json` did")
+    print(
+        f"smoke: zorvek {version}{' (zorvekcam alone)' if package_only else ''} on Python "
+        f"{sys.version.split()[0]}: `zorvekcam --json` printed {first.stdout.strip()!r} with exit status "
+        f"{first.returncode}, as `python -m zorvekcam --json` did"
+    )
 
 
 if __name__ == "__main__":

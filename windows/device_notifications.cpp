@@ -13,8 +13,7 @@
 namespace {
 
 // KSCATEGORY_CAPTURE, {65E8773D-8F56-11D0-A3B9-00A0C9223196}.
-constexpr GUID kCaptureInterfaceClass = {0x65e8773d, 0x8f56, 0x11d0,
-                                          {0xa3, 0xb9, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
+constexpr GUID kCaptureInterfaceClass = {0x65e8773d, 0x8f56, 0x11d0, {0xa3, 0xb9, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
 
 using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK, PHCMNOTIFICATION);
 using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
@@ -64,9 +63,9 @@ std::vector<DeviceEvent> Queue::take() {
 
 DWORD CALLBACK notified(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA data,
                         DWORD size) {
-    const char* what = action == CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL ? "add"
+    const char* what = action == CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL   ? "add"
                        : action == CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL ? "remove"
-                                                                            : nullptr;
+                                                                           : nullptr;
     if (what == nullptr || context == nullptr) return ERROR_SUCCESS;
     std::string path;
     if (data != nullptr && data->FilterType == CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE) {
@@ -125,8 +124,7 @@ std::unique_ptr<DeviceEvents> DeviceEvents::open(const std::string& source, std:
     filter.cbSize = sizeof filter;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
     filter.u.DeviceInterface.ClassGuid = kCaptureInterfaceClass;
-    const CONFIGRET result =
-        registerNotification(&filter, &state->queue, winevents::notified, &state->registration);
+    const CONFIGRET result = registerNotification(&filter, &state->queue, winevents::notified, &state->registration);
     if (result != CR_SUCCESS) {
         state->registration = nullptr;
         why = "CM_Register_Notification failed: CONFIGRET " + std::to_string(result);

@@ -1,5 +1,6 @@
 """Writes the seed inputs of the fuzz targets into the folders beside this file. The seeds are
 committed; run this again only to change them."""
+
 import pathlib
 import struct
 
@@ -42,8 +43,11 @@ seeds = {
     # debug_print reads its choices from the end backwards: the locale, then one per call.
     "debug_print/name_unterminated": b"Caf\xc3\xa9 Camera \xe6\x97\xa5" + b"N" * 34 + bytes([0, 1]),
     "debug_print/index": struct.pack("<i", -2147483648) + bytes([1, 0]),
-    "debug_print/long_text": fdp_string(utf16("Device %s is : ")) + fdp_string(utf16("\r\n"))
-    + fdp_string(b"Cam\xc3\xa9ra ") + struct.pack("<H", 2998) + bytes([2, 1]),
+    "debug_print/long_text": fdp_string(utf16("Device %s is : "))
+    + fdp_string(utf16("\r\n"))
+    + fdp_string(b"Cam\xc3\xa9ra ")
+    + struct.pack("<H", 2998)
+    + bytes([2, 1]),
 }
 
 for name, data in seeds.items():

@@ -15,10 +15,44 @@ released. Nothing is written to standard output; `trace()` hands the walk's trac
 """
 
 from ._core import VERSION as __version__
-from ._devices import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Mode, RateRange,
-                       SizeRange, Trace, acount, alist_devices, count, list_devices, trace)
+from ._devices import (
+    CAP_DSHOW,
+    CAP_MSMF,
+    CAP_V4L2,
+    Camera,
+    CameraError,
+    EnumerationError,
+    Mode,
+    RateRange,
+    SizeRange,
+    Trace,
+    acount,
+    alist_devices,
+    count,
+    list_devices,
+    trace,
+)
 from ._watch import Event, Watch, awatch, watch
 
-__all__ = ["CAP_DSHOW", "CAP_MSMF", "CAP_V4L2", "Camera", "CameraError", "EnumerationError", "Event", "Mode",
-           "RateRange", "SizeRange", "Trace", "Watch", "acount", "alist_devices", "awatch", "count", "list_devices",
-           "trace", "watch", "__version__"]
+__all__ = [
+    "CAP_DSHOW",
+    "CAP_MSMF",
+    "CAP_V4L2",
+    "Camera",
+    "CameraError",
+    "EnumerationError",
+    "Event",
+    "Mode",
+    "RateRange",
+    "SizeRange",
+    "Trace",
+    "Watch",
+    "acount",
+    "alist_devices",
+    "awatch",
+    "count",
+    "list_devices",
+    "trace",
+    "watch",
+    "__version__",
+]

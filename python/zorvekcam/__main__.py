@@ -30,8 +30,20 @@ import sys
 from collections.abc import Sequence
 from types import FrameType
 
-from . import (CAP_DSHOW, CAP_MSMF, CAP_V4L2, Camera, CameraError, EnumerationError, Event, Mode, Trace, __version__,
-               list_devices, watch)
+from . import (
+    CAP_DSHOW,
+    CAP_MSMF,
+    CAP_V4L2,
+    Camera,
+    CameraError,
+    EnumerationError,
+    Event,
+    Mode,
+    Trace,
+    __version__,
+    list_devices,
+    watch,
+)
 from ._devices import _BACKEND, _BACKENDS
 
 TYPE_CHECKING = False
@@ -51,10 +63,12 @@ EXIT_BROKEN_PIPE = 141  # as a shell reports a process ended by SIGPIPE
 TARGET = "USB 2560:C0D6"
 # --backend's names, as OpenCV's API preferences (cv2.CAP_MSMF, ...) name them.
 BACKENDS = {"msmf": CAP_MSMF, "dshow": CAP_DSHOW, "v4l2": CAP_V4L2}
-EPILOG = ("Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
-          "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
-          "devices failed, 4 when the modes of a listed camera could not be read (--modes), 74 when standard output "
-          "cannot be written, 130 when a listing is interrupted, 141 when the reader of standard output went away.")
+EPILOG = (
+    "Exit status: 0 when at least one camera is listed (and when --watch is stopped with Ctrl-C or "
+    "SIGTERM), 1 when none is attached, 2 for a bad command line, 3 when the system's enumeration of video "
+    "devices failed, 4 when the modes of a listed camera could not be read (--modes), 74 when standard output "
+    "cannot be written, 130 when a listing is interrupted, 141 when the reader of standard output went away."
+)
 
 # C0 controls, DEL and C1 controls: a device names itself, and a name holding ESC sequences must not
 # clear or retitle the user's terminal, nor a newline split a row. Shown as Python shows them.
@@ -118,22 +132,44 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
         description=f"Lists the attached cameras of the target model ({TARGET}).",
         epilog=EPILOG,
     )
-    parser.add_argument("--json", action="store_true", help="print JSON on standard output and nothing else "
-                        "(with --watch: one JSON object per event and line)")
-    parser.add_argument("--watch", action="store_true", help="print a line for each camera there (present), then "
-                        "one each time a camera is plugged in (added) or unplugged (removed), until Ctrl-C")
-    parser.add_argument("--interval", type=float, metavar="SECONDS",
-                        help="with --watch, where the system gives no device events: seconds between two scans "
-                        f"(default: {DEFAULT_INTERVAL:g})")
-    parser.add_argument("--poll", action="store_true", help="with --watch: scan every --interval seconds, "
-                        "device events or not (for a container that the host passes no device events to)")
-    parser.add_argument("--backend", choices=list(BACKENDS), help="the OpenCV backend whose index INDEX gives: "
-                        "msmf (Media Foundation's, Windows; lists only the cameras it has) or dshow on Windows, v4l2 "
-                        "on Linux (default: the platform's own)")
-    parser.add_argument("--modes", action="store_true", help="after each camera, the modes it can be opened in "
-                        "(format, size, frame rate), asked of the device: this opens each camera")
-    parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard "
-                        "error")
+    parser.add_argument(
+        "--json",
+        action="store_true",
+        help="print JSON on standard output and nothing else (with --watch: one JSON object per event and line)",
+    )
+    parser.add_argument(
+        "--watch",
+        action="store_true",
+        help="print a line for each camera there (present), then "
+        "one each time a camera is plugged in (added) or unplugged (removed), until Ctrl-C",
+    )
+    parser.add_argument(
+        "--interval",
+        type=float,
+        metavar="SECONDS",
+        help="with --watch, where the system gives no device events: seconds between two scans "
+        f"(default: {DEFAULT_INTERVAL:g})",
+    )
+    parser.add_argument(
+        "--poll",
+        action="store_true",
+        help="with --watch: scan every --interval seconds, "
+        "device events or not (for a container that the host passes no device events to)",
+    )
+    parser.add_argument(
+        "--backend",
+        choices=list(BACKENDS),
+        help="the OpenCV backend whose index INDEX gives: "
+        "msmf (Media Foundation's, Windows; lists only the cameras it has) or dshow on Windows, v4l2 "
+        "on Linux (default: the platform's own)",
+    )
+    parser.add_argument(
+        "--modes",
+        action="store_true",
+        help="after each camera, the modes it can be opened in "
+        "(format, size, frame rate), asked of the device: this opens each camera",
+    )
+    parser.add_argument("--trace", action="store_true", help="copy the trace text of every scan to standard error")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     # Accepted without a watch, they would be ignored without a word.
@@ -209,8 +245,19 @@ def _mode_line(mode: Mode) -> str:
 
 def _table(cameras: Sequence[Camera], modes: Sequence[list[Mode] | None] = ()) -> str:
     headings = ["NAME", "VID", "PID", "INDEX", "SERIAL", "PORT", "NODE", "PATH"]
-    rows = [[shown(c.name) or "-", shown(c.vid), shown(c.pid), str(c.index), shown(c.serial or "-"),
-             shown(c.port or "-"), c.node or "-", shown(c.path)] for c in cameras]
+    rows = [
+        [
+            shown(c.name) or "-",
+            shown(c.vid),
+            shown(c.pid),
+            str(c.index),
+            shown(c.serial or "-"),
+            shown(c.port or "-"),
+            c.node or "-",
+            shown(c.path),
+        ]
+        for c in cameras
+    ]
     if all(c.node is None for c in cameras):  # no platform node to show
         headings.pop(6)
         for row in rows:
@@ -218,9 +265,15 @@ def _table(cameras: Sequence[Camera], modes: Sequence[list[Mode] | None] = ()) -
     widths = [max(len(row[i]) for row in [headings, *rows]) for i in range(len(headings))]
     lines = ["  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() for row in [headings, *rows]]
     if modes:  # each camera's modes, indented, under its line; none for one that could not be read
-        lines[1:] = [text for line, listed in zip(lines[1:], modes)
-                     for text in [line, *("    " + _mode_line(mode) for mode in listed or ()),
-                                  *(["    no modes reported"] if listed == [] else [])]]
+        lines[1:] = [
+            text
+            for line, listed in zip(lines[1:], modes)
+            for text in [
+                line,
+                *("    " + _mode_line(mode) for mode in listed or ()),
+                *(["    no modes reported"] if listed == [] else []),
+            ]
+        ]
     return "\n".join(lines)
 
 

@@ -14,7 +14,9 @@ def list_cameras(
 
 def modes(
     source: str,
-) -> tuple[list[tuple[str, int, int, int, int, int, int, int, bool, int, int, int, int, int, int, int]], tuple[str, int] | None]:
+) -> tuple[
+    list[tuple[str, int, int, int, int, int, int, int, bool, int, int, int, int, int, int, int]], tuple[str, int] | None
+]:
     """(modes, failure): the modes of the camera at source (its node on Linux, its moniker on Windows), read with the interpreter's lock released, as (format, sizes, width, height, max_width, max_height, step_width, step_height, has_rate, rates, numerator, denominator, max_numerator, max_denominator, step_numerator, step_denominator) tuples (spans 0 discrete, 1 stepwise, 2 continuous; intervals in seconds per frame); failure None, or (step, errno) on Linux, (step, HRESULT) on Windows, when the device could not be read"""
 
 class Monitor:

@@ -34,9 +34,11 @@ def _native_backend(backend: int | None) -> int:
     if not isinstance(backend, int) or isinstance(backend, bool):
         raise TypeError(f"backend must be an OpenCV API preference (an int) or None, not {type(backend).__name__}")
     if backend not in _BACKENDS:
-        names = " or ".join(f"{name} ({value})" for name, value in
-                            (("CAP_V4L2", CAP_V4L2), ("CAP_DSHOW", CAP_DSHOW), ("CAP_MSMF", CAP_MSMF))
-                            if value in _BACKENDS)
+        names = " or ".join(
+            f"{name} ({value})"
+            for name, value in (("CAP_V4L2", CAP_V4L2), ("CAP_DSHOW", CAP_DSHOW), ("CAP_MSMF", CAP_MSMF))
+            if value in _BACKENDS
+        )
         raise ValueError(f"backend {backend} is not one this platform lists cameras for: {names}, or None")
     return _BACKENDS[backend]
 
@@ -91,10 +93,25 @@ class SizeRange(_Record):
     step_width: int
     step_height: int
 
-    def __init__(self, kind: str, min_width: int, min_height: int, max_width: int, max_height: int,
-                 step_width: int, step_height: int) -> None:
-        self._set(kind=kind, min_width=min_width, min_height=min_height, max_width=max_width,
-                  max_height=max_height, step_width=step_width, step_height=step_height)
+    def __init__(
+        self,
+        kind: str,
+        min_width: int,
+        min_height: int,
+        max_width: int,
+        max_height: int,
+        step_width: int,
+        step_height: int,
+    ) -> None:
+        self._set(
+            kind=kind,
+            min_width=min_width,
+            min_height=min_height,
+            max_width=max_width,
+            max_height=max_height,
+            step_width=step_width,
+            step_height=step_height,
+        )
 
     def as_dict(self) -> dict[str, str | int]:
         """The fields by name, as the command line's JSON shows them."""
@@ -120,8 +137,12 @@ class RateRange(_Record):
     def as_dict(self) -> dict[str, str | None]:
         """The fields by name, as the command line's JSON shows them: fractions as exact "n/d" text."""
         step = self.step_interval
-        return {"kind": self.kind, "min_fps": _fraction_text(self.min_fps), "max_fps": _fraction_text(self.max_fps),
-                "step_interval": None if step is None else _fraction_text(step)}
+        return {
+            "kind": self.kind,
+            "min_fps": _fraction_text(self.min_fps),
+            "max_fps": _fraction_text(self.max_fps),
+            "step_interval": None if step is None else _fraction_text(step),
+        }
 
 
 class Mode(_Record):
@@ -149,17 +170,28 @@ class Mode(_Record):
     rates: RateRange | None
     """The range of rates, or None for the one rate ``fps``."""
 
-    def __init__(self, format: str, width: int, height: int, fps: Fraction | None, sizes: SizeRange | None = None,
-                 rates: RateRange | None = None) -> None:
+    def __init__(
+        self,
+        format: str,
+        width: int,
+        height: int,
+        fps: Fraction | None,
+        sizes: SizeRange | None = None,
+        rates: RateRange | None = None,
+    ) -> None:
         self._set(format=format, width=width, height=height, fps=fps, sizes=sizes, rates=rates)
 
     def as_dict(self) -> dict[str, str | int | dict[str, str | int] | dict[str, str | None] | None]:
         """The fields by name, as the command line's JSON shows them: rates as exact "n/d" text,
         ranges as objects, null where there is none."""
-        return {"format": self.format, "width": self.width, "height": self.height,
-                "fps": None if self.fps is None else _fraction_text(self.fps),
-                "sizes": None if self.sizes is None else self.sizes.as_dict(),
-                "rates": None if self.rates is None else self.rates.as_dict()}
+        return {
+            "format": self.format,
+            "width": self.width,
+            "height": self.height,
+            "fps": None if self.fps is None else _fraction_text(self.fps),
+            "sizes": None if self.sizes is None else self.sizes.as_dict(),
+            "rates": None if self.rates is None else self.rates.as_dict(),
+        }
 
 
 _SPANS = ("discrete", "stepwise", "continuous")
@@ -168,8 +200,24 @@ _SPANS = ("discrete", "stepwise", "continuous")
 def _mode(entry: tuple[str, int, int, int, int, int, int, int, bool, int, int, int, int, int, int, int]) -> Mode:
     from fractions import Fraction  # costs more than the rest of `import zorvekcam`: only when modes are read
 
-    (format, sizes, width, height, max_width, max_height, step_width, step_height, has_rate, rates,
-     numerator, denominator, max_numerator, max_denominator, step_numerator, step_denominator) = entry
+    (
+        format,
+        sizes,
+        width,
+        height,
+        max_width,
+        max_height,
+        step_width,
+        step_height,
+        has_rate,
+        rates,
+        numerator,
+        denominator,
+        max_numerator,
+        max_denominator,
+        step_numerator,
+        step_denominator,
+    ) = entry
     size_range = None
     if sizes:
         size_range = SizeRange(_SPANS[sizes], width, height, max_width, max_height, step_width, step_height)
@@ -243,10 +291,31 @@ class Camera(_Record):
     """Windows: the display name of its DirectShow moniker, which tells identical cameras apart where
     their names cannot; None elsewhere."""
 
-    def __init__(self, name: str, vid: str, pid: str, path: str, node: str | None, index: int, backend: int,
-                 serial: str | None, port: str | None, moniker: str | None = None) -> None:
-        self._set(name=name, vid=vid, pid=pid, path=path, node=node, index=index, backend=backend, serial=serial,
-                  port=port, moniker=moniker)
+    def __init__(
+        self,
+        name: str,
+        vid: str,
+        pid: str,
+        path: str,
+        node: str | None,
+        index: int,
+        backend: int,
+        serial: str | None,
+        port: str | None,
+        moniker: str | None = None,
+    ) -> None:
+        self._set(
+            name=name,
+            vid=vid,
+            pid=pid,
+            path=path,
+            node=node,
+            index=index,
+            backend=backend,
+            serial=serial,
+            port=port,
+            moniker=moniker,
+        )
 
     def as_dict(self) -> dict[str, str | int | None]:
         """The fields by name, as the command line's JSON shows them."""
@@ -356,8 +425,9 @@ class Trace:
         self._tokens.append(_active.set(_active.get() + (self,)))
         return self
 
-    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
-                 traceback: TracebackType | None) -> None:
+    def __exit__(
+        self, kind: type[BaseException] | None, error: BaseException | None, traceback: TracebackType | None
+    ) -> None:
         _active.reset(self._tokens.pop())
 
     def __repr__(self) -> str:
@@ -401,8 +471,10 @@ def list_devices(backend: int | None = None) -> list[Camera]:
         step, hresult, errno = failure
         raise EnumerationError(step, hresult, errno)
     listed_as = native or _BACKEND
-    return [Camera(name, vid, pid, path, node, index, listed_as, serial, port, moniker)
-            for name, vid, pid, path, index, serial, port, node, moniker in entries]
+    return [
+        Camera(name, vid, pid, path, node, index, listed_as, serial, port, moniker)
+        for name, vid, pid, path, index, serial, port, node, moniker in entries
+    ]
 
 
 def count() -> int:

@@ -55,7 +55,7 @@ class Event(_Record):
 
     def __init__(self, kind: EventKind, camera: Camera) -> None:
         if kind not in _KINDS:
-            raise ValueError(f"an event is \"present\", \"added\" or \"removed\", not {kind!r}")
+            raise ValueError(f'an event is "present", "added" or "removed", not {kind!r}')
         self._set(kind=kind, camera=camera)
 
 
@@ -76,8 +76,12 @@ def _named(camera: Camera, names: frozenset[str]) -> bool:
     return camera.path in names or camera.path.rpartition("\\")[2] in names
 
 
-def _changes(before: Iterable[Camera], after: Iterable[Camera], touched: frozenset[str] = _NOTHING,
-             gone: frozenset[str] = _NOTHING) -> tuple[list[Event], list[Camera]]:
+def _changes(
+    before: Iterable[Camera],
+    after: Iterable[Camera],
+    touched: frozenset[str] = _NOTHING,
+    gone: frozenset[str] = _NOTHING,
+) -> tuple[list[Event], list[Camera]]:
     """The events that lead from the cameras `before` to those a walk found `after`, and the cameras
     known then.
 
@@ -127,7 +131,8 @@ def _open_monitor(interval: float, poll: bool) -> _core.Monitor | None:
         import logging
 
         logging.getLogger("zorvekcam").warning(
-            "no device events (%s): zorvekcam looks for camera changes every %g s instead", error, interval)
+            "no device events (%s): zorvekcam looks for camera changes every %g s instead", error, interval
+        )
         return None
 
 
@@ -207,8 +212,9 @@ class Watch:
     def __enter__(self) -> Watch:
         return self
 
-    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
-                 traceback: TracebackType | None) -> None:
+    def __exit__(
+        self, kind: type[BaseException] | None, error: BaseException | None, traceback: TracebackType | None
+    ) -> None:
         self.close()
 
 
@@ -380,8 +386,9 @@ async def _awatching(interval: float, poll: bool, ends: float | None) -> AsyncGe
             monitor.close()
 
 
-async def _aburst(loop: AbstractEventLoop, monitor: _core.Monitor,
-                  left: Callable[[], float | None]) -> list[tuple[str, str]] | None:
+async def _aburst(
+    loop: AbstractEventLoop, monitor: _core.Monitor, left: Callable[[], float | None]
+) -> list[tuple[str, str]] | None:
     burst: list[tuple[str, str]] = []
     while not burst:
         remaining = left()
@@ -441,8 +448,9 @@ async def _wait_in_slices(loop: AbstractEventLoop, monitor: _core.Monitor, timeo
     return await _off_loop(loop, wait, stop=stop)
 
 
-async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args: object,
-                    stop: threading.Event | None = None) -> _T:
+async def _off_loop(
+    loop: AbstractEventLoop, function: Callable[..., _T], *args: object, stop: threading.Event | None = None
+) -> _T:
     """function(*args) on a thread of its own, in this context (for trace()). The thread has ended
     when this returns, cancelled or not (`stop` is set first, for a function that looks at it):
     asyncio's default executor would keep its threads."""
@@ -473,4 +481,3 @@ async def _off_loop(loop: AbstractEventLoop, function: Callable[..., _T], *args:
 def _fail(future: Future[_T], error: BaseException) -> None:
     if not future.done():
         future.set_exception(error)
-

@@ -27,7 +27,8 @@ protected:
     }
     static ICreateDevEnum* create() {
         void* object = nullptr;
-        EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, &object), S_OK);
+        EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, &object),
+                  S_OK);
         return static_cast<ICreateDevEnum*>(object);
     }
     // The moniker's "DevicePath", as one BSTR; no "FriendlyName" is ever scripted here.
@@ -86,8 +87,9 @@ TEST_F(StandIn, EmptyCategoryIsSFalseWithNoEnumerator) {
 
 TEST_F(StandIn, RefusesWhatItDoesNotProvide) {
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoCreateInstance(CLSID_VideoInputDeviceCategory, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, &object),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_VideoInputDeviceCategory, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, &object),
+        REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
     ICreateDevEnum* devices = create();
     EXPECT_EQ(devices->QueryInterface(IID_IPropertyBag, &object), E_NOINTERFACE);

@@ -38,9 +38,9 @@ TEST_F(Listing, TargetsInOrderWithTheirPositionsAndWholeNamesNothingOnStandardOu
 TEST_F(Listing, AgreesWithTheRecordsOnWhichDevicesAreTargets) {
     const std::u16string tail = u"#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
     const std::vector<std::u16string> paths = {
-        u"\\\\?\\usb#vid_2560&pid_c0d6#lower" + tail,          // matches, in either case
-        u"\\\\?\\usb#vid_2560&pid_c0d61#five" + tail,          // only four characters are compared
-        kNoIdsPath,                                           // after a target: still no IDs of its own
+        u"\\\\?\\usb#vid_2560&pid_c0d6#lower" + tail,  // matches, in either case
+        u"\\\\?\\usb#vid_2560&pid_c0d61#five" + tail,  // only four characters are compared
+        kNoIdsPath,                                    // after a target: still no IDs of its own
         u"\\\\?\\usb#vid_2560#no-product" + tail,
         u"\\\\?\\usb#" + std::u16string(250, u'p') + u"vid_2560&pid_c0d6" + tail,  // IDs past the cut
         kOtherPath,

@@ -9,8 +9,10 @@
 
 namespace {
 
-const std::u16string kTarget = u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-const std::u16string kOtherCamera = u"\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const std::u16string kTarget =
+    u"\\\\?\\usb#vid_2560&pid_c0d6&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const std::u16string kOtherCamera =
+    u"\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 const std::u16string kNoIds = u"\\\\?\\root#image#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
 // Runs one walk over the paths, untraced: the slot each path was given, -1 for none.
@@ -45,8 +47,9 @@ TEST(MatchDevicePath, IdsBeyondThe259thUnitAreNotSeen) {
 TEST(MatchDevicePath, EachDeviceIsJudgedByItsOwnPathAndTargetsTakeConsecutiveSlots) {
     WalkState walk{};
     // An ID-less device, or one with one ID only, after a target is not a target.
-    EXPECT_EQ(slotsOf({kOtherCamera, kTarget, kNoIds, u"usb#vid_2560&mi_00", u"usb#pid_c0d6", kOtherCamera, kTarget}, walk),
-              (std::vector<int>{-1, 0, -1, -1, -1, -1, 1}));
+    EXPECT_EQ(
+        slotsOf({kOtherCamera, kTarget, kNoIds, u"usb#vid_2560&mi_00", u"usb#pid_c0d6", kOtherCamera, kTarget}, walk),
+        (std::vector<int>{-1, 0, -1, -1, -1, -1, 1}));
     std::uint8_t slot = 0xEE;
     EXPECT_FALSE(matchDevicePath(walk, nullptr, false, slot));
     EXPECT_EQ(slot, 0xEE);

@@ -23,13 +23,18 @@ TEST_F(Queries, NoTargetDevice) {
         EXPECT_EQ(out.finish(), scan + "Device is not connected");
     }
     EXPECT_EQ(count, 0u);
-    expectRefused(0, scan + "Device is not connected" "InvalidDeviceIndex");
+    expectRefused(0, scan +
+                         "Device is not connected"
+                         "InvalidDeviceIndex");
 
     DeviceInfo info = patterned();
     DebugCapture debug;
     StdoutCapture out;
     EXPECT_FALSE(getDeviceListInfo(1, &info));
-    EXPECT_EQ(out.finish(), scan + "Device is not connected" "InvalidDeviceIndex" "other issue");
+    EXPECT_EQ(out.finish(), scan +
+                                "Device is not connected"
+                                "InvalidDeviceIndex"
+                                "other issue");
     EXPECT_EQ(debug.lines(), std::vector<std::u16string>{u"Device index is : 0\n"});
 }
 
@@ -57,9 +62,9 @@ TEST_F(Queries, RecordsInSlotOrderUpperCasedWithDebuggerLines) {
     EXPECT_STREQ(list[2].friendlyName, "Third");
     EXPECT_EQ(std::string(list[1].devicePath), kSecondTargetPathUpper);
     EXPECT_EQ(std::string(list[2].devicePath), kTargetPathUpper + "#3");
-    EXPECT_EQ(debug.lines(), (std::vector<std::u16string>{
-                                 u"Device index is : 0\n", u"Device Name is : First\n", u"Device index is : 1\n",
-                                 u"Device Name is : Second\n", u"Device index is : 2\n", u"Device Name is : Third\n"}));
+    EXPECT_EQ(debug.lines(), (std::vector<std::u16string>{u"Device index is : 0\n", u"Device Name is : First\n",
+                                                          u"Device index is : 1\n", u"Device Name is : Second\n",
+                                                          u"Device index is : 2\n", u"Device Name is : Third\n"}));
 }
 
 TEST_F(Queries, ListLongerThanTheAttachedDevicesFillsThemThenFails) {
@@ -68,7 +73,9 @@ TEST_F(Queries, ListLongerThanTheAttachedDevicesFillsThemThenFails) {
     DeviceInfo list[3] = {patterned(), patterned(), patterned()};
     StdoutCapture out;
     EXPECT_FALSE(getDeviceListInfo(3, list));
-    EXPECT_EQ(out.finish(), scan + scan + scan + "InvalidDeviceIndex" "other issue");
+    EXPECT_EQ(out.finish(), scan + scan + scan +
+                                "InvalidDeviceIndex"
+                                "other issue");
     EXPECT_STREQ(list[1].friendlyName, "Second");
     EXPECT_TRUE(untouched(list[2]));
     EXPECT_TRUE(getDeviceListInfo(0, list));
@@ -76,7 +83,8 @@ TEST_F(Queries, ListLongerThanTheAttachedDevicesFillsThemThenFails) {
 
 // The second target has no name: it still gets a true record, with an empty name.
 TEST_F(Queries, EachCallSeesTheDevicesAttachedAtThatMoment) {
-    devices({device(kTargetPath, u"First"), device(kOtherPath, u"Other"), fake::Device{kSecondTargetPath, std::nullopt}});
+    devices(
+        {device(kTargetPath, u"First"), device(kOtherPath, u"Other"), fake::Device{kSecondTargetPath, std::nullopt}});
     unsigned int count = 0;
     EXPECT_TRUE(getDeviceCount(&count));
     EXPECT_EQ(count, 2u);
@@ -118,7 +126,9 @@ TEST_F(Queries, LongAndForeignNamesStayInsideTheirFields) {
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
     DebugCapture debug;
     ASSERT_TRUE(getDeviceListInfo(2, list));
-    EXPECT_STREQ(list[1].friendlyName, "\xC4\x8C" "amera \xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_STREQ(list[1].friendlyName,
+                 "\xC4\x8C"
+                 "amera \xE6\x97\xA5\xE6\x9C\xAC");
     EXPECT_EQ(debug.lines()[3], u"Device Name is : Čamera 日本\n");
 }
 

@@ -36,8 +36,10 @@ TEST_F(ScanFailures, EnumeratorFailuresLeaveAnEmptyMask) {
 
 TEST_F(ScanFailures, AFailedBindOrAnExceptionEndsTheScanKeepingTheMatchesSoFar) {
     const std::pair<scripted::Device, std::string> cases[] = {
-        {scriptedDevice(kTargetPath, u"Unbound", E_FAIL), "Before index list is : 1\nEntered a While loopNotInitialized Error"},
-        {scriptedDevice(kOtherPath, u"Throws", S_OK, true), "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"},
+        {scriptedDevice(kTargetPath, u"Unbound", E_FAIL),
+         "Before index list is : 1\nEntered a While loopNotInitialized Error"},
+        {scriptedDevice(kOtherPath, u"Throws", S_OK, true),
+         "Before index list is : 1\nEntered a While loop While loop hr successedNotInitialized Error"},
     };
     for (const auto& [failing, traceEnd] : cases) {
         devices({scriptedDevice(kTargetPath, u"A"), failing, scriptedDevice(kSecondTargetPath, u"B")});
@@ -67,7 +69,8 @@ TEST_F(QueryFailures, RecordWalkFailuresSayNotInitialized) {
     for (int failure = 0; failure < 3; ++failure) {
         SCOPED_TRACE(failure);
         const scripted::Device late = scriptedDevice(kOtherPath, u"Late", failure == 2 ? E_FAIL : S_OK, false, 1);
-        devices({late, scriptedDevice(kTargetPath, u"A")}, failure == 0 ? E_FAIL : S_OK, failure == 1 ? E_FAIL : S_OK, 1);
+        devices({late, scriptedDevice(kTargetPath, u"A")}, failure == 0 ? E_FAIL : S_OK, failure == 1 ? E_FAIL : S_OK,
+                1);
         const std::string scan = scanTrace();
         SetLastError(5);
         expectRefused(0, scan + "NotInitialized");
@@ -99,8 +102,10 @@ TEST_F(ListingFailures, AFailedEnumerationNamesItsStepAndResultAndListsNothing) 
         {E_FAIL, S_OK, scriptedDevice(kOtherPath, u"B"), "CoCreateInstance(CLSID_SystemDeviceEnum)", E_FAIL},
         {S_OK, E_OUTOFMEMORY, scriptedDevice(kOtherPath, u"B"),
          "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)", E_OUTOFMEMORY},
-        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Unbound", E_FAIL), "IMoniker::BindToStorage(IID_IPropertyBag)", E_FAIL},
-        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Throws", S_OK, true), "IPropertyBag::Read", static_cast<HRESULT>(0x8000FFFFu)},
+        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Unbound", E_FAIL), "IMoniker::BindToStorage(IID_IPropertyBag)",
+         E_FAIL},
+        {S_OK, S_OK, scriptedDevice(kSecondTargetPath, u"Throws", S_OK, true), "IPropertyBag::Read",
+         static_cast<HRESULT>(0x8000FFFFu)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);

@@ -19,7 +19,8 @@ OLECHAR upperUnit(OLECHAR unit) {
     if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<OLECHAR>(unit - 0x20) : unit;
     if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
     const std::wint_t upper = std::towupper(static_cast<std::wint_t>(unit));
-    return upper >= 0x80 && upper <= 0xFFFF && !(upper >= 0xD800 && upper <= 0xDFFF) ? static_cast<OLECHAR>(upper) : unit;
+    return upper >= 0x80 && upper <= 0xFFFF && !(upper >= 0xD800 && upper <= 0xDFFF) ? static_cast<OLECHAR>(upper)
+                                                                                     : unit;
 }
 
 TEST(CopyUpper, AgreesWithTheRuleForEveryUnitAndEveryCut) {
@@ -35,7 +36,8 @@ TEST(CopyUpper, AgreesWithTheRuleForEveryUnitAndEveryCut) {
         copyUpper(reinterpret_cast<OLECHAR*>(upper.data()), upper.size(), ole(all));
         upper.pop_back();
         EXPECT_EQ(std::mismatch(upper.begin(), upper.end(), expected.begin()).first - upper.begin(),
-                  static_cast<std::ptrdiff_t>(upper.size())) << locale;
+                  static_cast<std::ptrdiff_t>(upper.size()))
+            << locale;
 
         // Every text length and buffer size around the blocks of units done together, each text the
         // whole of its own allocation, so that the sanitizer build sees any read beyond it.
@@ -102,7 +104,7 @@ TEST(NarrowField, MultibyteTextIsCutOnACharacterBoundary) {
     std::string expected;
     for (int i = 0; i < 24; ++i) expected += "\xC3\xA9";
     EXPECT_EQ(narrowed(ole(std::u16string(30, u'é'))), expected);  // 60 bytes in UTF-8
-    EXPECT_EQ(narrowed(ole(u"ab\xD83D\xDE00"), 5), "ab");  // the 4-byte character would end past the field
+    EXPECT_EQ(narrowed(ole(u"ab\xD83D\xDE00"), 5), "ab");          // the 4-byte character would end past the field
     EXPECT_EQ(narrowed(ole(u"a\xD83D\xDE00z\xDC00")), "a\xF0\x9F\x98\x80z?");  // a pair converts, a lone half does not
 }
 

@@ -23,7 +23,7 @@ Record = namedtuple("Record", "friendly_name vid pid device_path")
 
 def text(field):
     """A written field's text: every field ends in a terminator within its size."""
-    return field[:field.index(b"\0")]
+    return field[: field.index(b"\0")]
 
 
 class Child:
@@ -31,8 +31,9 @@ class Child:
     What is tested runs in children: umockdev's ioctl handler needs this process's interpreter lock."""
 
     def __init__(self, *args, python=SHIPPED_PYTHON):
-        self.process = subprocess.Popen([python, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(
+            [python, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+        )
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -52,9 +53,11 @@ class Child:
 
     def events(self, count):
         """The next `count` events of a watch, as (kind, node, serial), in the order they came."""
+
         def fields(event):
             camera = event.get("camera", event)  # the command line's: {"event", "camera"}
             return event.get("kind", event.get("event")), camera["node"], camera["serial"]
+
         return [fields(self.line()) for _ in range(count)]
 
     def assert_quiet(self, seconds):

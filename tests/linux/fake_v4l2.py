@@ -9,6 +9,7 @@ garbage-collected takes the redirection of /sys with it, and later tests silentl
 Bench._wait_for_listeners). The ioctl handler runs on a thread of this process and needs its
 interpreter lock, so the module under test is called from a child process (see zorvek_child.py).
 """
+
 import contextlib
 import errno
 import itertools
@@ -100,8 +101,10 @@ class Sizes:
     def holds(self, width, height):
         def within(value, low, high, step):
             return low <= value <= high and (step == 0 or (value - low) % step == 0)
-        return (within(width, self.min_width, self.max_width, self.step_width)
-                and within(height, self.min_height, self.max_height, self.step_height))
+
+        return within(width, self.min_width, self.max_width, self.step_width) and within(
+            height, self.min_height, self.max_height, self.step_height
+        )
 
 
 @dataclass(frozen=True)
@@ -128,15 +131,25 @@ def endless_size(index):
 # that only other drivers give (ranges), each kind once. A range is the only entry of its level, as
 # the kernel's API has it.
 DISCRETE_MODES = (
-    Format(b"MJPG", "Motion-JPEG", flags=COMPRESSED, sizes=(Size(1280, 720, ((1, 30), (1, 15))),
-                                    Size(640, 480, ((1, 60), (1, 30), (1001, 30000), (1, 5))))),
+    Format(
+        b"MJPG",
+        "Motion-JPEG",
+        flags=COMPRESSED,
+        sizes=(Size(1280, 720, ((1, 30), (1, 15))), Size(640, 480, ((1, 60), (1, 30), (1001, 30000), (1, 5)))),
+    ),
     Format(b"YUYV", "YUYV 4:2:2", (Size(640, 480, ((1, 30), (1001, 30000))), Size(320, 240, ((1, 30),)))),
 )
 RANGE_MODES = (
     Format(b"YUYV", "YUYV 4:2:2", (Sizes(160, 120, 1280, 960, 16, 8, rates=((1, 30), (1, 15))),)),
     Format(b"GREY", "8-bit Greyscale", (Sizes(16, 16, 4096, 2160, continuous=True, rates=((1, 30),)),)),
-    Format(b"RGB3", "24-bit RGB 8-8-8", (Size(640, 480, Intervals((1, 60), (1, 1), continuous=True)),
-                                         Size(1920, 1080, Intervals((1, 30), (1, 5), (1, 150))))),
+    Format(
+        b"RGB3",
+        "24-bit RGB 8-8-8",
+        (
+            Size(640, 480, Intervals((1, 60), (1, 1), continuous=True)),
+            Size(1920, 1080, Intervals((1, 30), (1, 5), (1, 150))),
+        ),
+    ),
 )
 UNKNOWN_FOURCC_MODES = (
     Format(b"MJPG", "Motion-JPEG", flags=COMPRESSED, sizes=(Size(1920, 1080, ((1, 30),)),)),
@@ -195,34 +208,52 @@ def _node_block(parent, parent_name, node):
     # GStreamer's device provider passes over a node without the property that udev's v4l_id gives
     # every node it could ask; a node with a mode table is one such.
     versioned = ["E: ID_V4L_VERSION=2"] if node.modes is not None else []
-    return "\n".join([f"P: {parent}/video4linux/video{number}", *device_file, "E: SUBSYSTEM=video4linux",
-                      f"E: DEVNAME=/dev/video{number}", *versioned, f"A: name={node.name}", f"A: index={node.index}",
-                      f"A: dev=81:{number}", f"L: device=../../../{parent_name}"])
+    return "\n".join(
+        [
+            f"P: {parent}/video4linux/video{number}",
+            *device_file,
+            "E: SUBSYSTEM=video4linux",
+            f"E: DEVNAME=/dev/video{number}",
+            *versioned,
+            f"A: name={node.name}",
+            f"A: index={node.index}",
+            f"A: dev=81:{number}",
+            f"L: device=../../../{parent_name}",
+        ]
+    )
 
 
 _devnums = itertools.count(2)
 
 
-def usb_camera(port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None,
-               devnum=None):
+def usb_camera(
+    port, nodes, vendor="2560", product_id="c0d6", product=b"Zorvek Cam", interface=0, serial=None, devnum=None
+):
     """A USB camera at `port` (e.g. "1-2.4"), its nodes under one interface; IDs as given, `product`
     and `serial` as bytes (None: the device has none). Each gets a devnum of its own, as the USB core
     numbers every device it enumerates, unless `devnum` is given."""
     bus, chain = port.split("-", 1)
     hops = chain.split(".")
-    device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[:i + 1])}" for i in range(len(hops)))
+    device = f"{USB_ROOT}/usb{bus}/" + "/".join(f"{bus}-{'.'.join(hops[: i + 1])}" for i in range(len(hops)))
     interface_name = f"{port}:1.{interface}"
     interface_path = f"{device}/{interface_name}"
-    usb_lines = [f"P: {device}", "E: SUBSYSTEM=usb", "E: DEVTYPE=usb_device", f"A: busnum={bus}",
-                 f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}"]
+    usb_lines = [
+        f"P: {device}",
+        "E: SUBSYSTEM=usb",
+        "E: DEVTYPE=usb_device",
+        f"A: busnum={bus}",
+        f"A: devnum={devnum if devnum is not None else next(_devnums) % 127 + 1}",
+    ]
     attributes = {"A: idVendor": vendor, "A: idProduct": product_id, "H: product": product, "H: serial": serial}
     for key, value in attributes.items():
         if value is not None:
             usb_lines.append(f"{key}={value.hex().upper() if isinstance(value, bytes) else value}")
     # Parents first, as the kernel adds them: a node's "add" uevent comes when its USB device's
     # attributes are there to read.
-    blocks = ["\n".join(usb_lines),
-              f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}"]
+    blocks = [
+        "\n".join(usb_lines),
+        f"P: {interface_path}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber={interface:02x}",
+    ]
     blocks += [_node_block(interface_path, interface_name, n) for n in nodes]
     syspaths = [f"/sys{interface_path}/video4linux/video{n.number}" for n in nodes]
     return Device(syspaths + [f"/sys{interface_path}", f"/sys{device}"], "\n\n".join(blocks) + "\n", nodes)
@@ -296,8 +327,15 @@ class QueryCap(UMockdev.IoctlBase):
 
     @staticmethod
     def _capability(node, _):
-        return struct.pack("16s32s32sIII12x", b"uvcvideo", node.name.encode(), b"usb-0000:00:14.0", 0x060100,
-                           node.capabilities, node.device_caps)
+        return struct.pack(
+            "16s32s32sIII12x",
+            b"uvcvideo",
+            node.name.encode(),
+            b"usb-0000:00:14.0",
+            0x060100,
+            node.capabilities,
+            node.device_caps,
+        )
 
     @staticmethod
     def _format(node, arg):
@@ -307,8 +345,15 @@ class QueryCap(UMockdev.IoctlBase):
         found = _entry(node.modes, index, endless_format)
         if found is None:
             return errno.EINVAL
-        return struct.pack("<III32sII12x", index, kind, found.flags, found.description.encode()[:31],
-                           int.from_bytes(found.fourcc, "little"), 0)
+        return struct.pack(
+            "<III32sII12x",
+            index,
+            kind,
+            found.flags,
+            found.description.encode()[:31],
+            int.from_bytes(found.fourcc, "little"),
+            0,
+        )
 
     @staticmethod
     def _size(node, arg):
@@ -319,8 +364,18 @@ class QueryCap(UMockdev.IoctlBase):
             return errno.EINVAL
         if isinstance(entry, Size):
             return struct.pack("<IIIII16x8x", index, fourcc, DISCRETE, entry.width, entry.height)
-        return struct.pack("<III6I8x", index, fourcc, entry.kind, entry.min_width, entry.max_width,
-                           entry.step_width, entry.min_height, entry.max_height, entry.step_height)
+        return struct.pack(
+            "<III6I8x",
+            index,
+            fourcc,
+            entry.kind,
+            entry.min_width,
+            entry.max_width,
+            entry.step_width,
+            entry.min_height,
+            entry.max_height,
+            entry.step_height,
+        )
 
     @staticmethod
     def _interval(node, arg):
@@ -336,8 +391,9 @@ class QueryCap(UMockdev.IoctlBase):
             if index:
                 return errno.EINVAL
             span = size.rates
-            return struct.pack("<IIIII6I8x", index, fourcc, width, height, span.kind, *span.shortest, *span.longest,
-                               *span.step)
+            return struct.pack(
+                "<IIIII6I8x", index, fourcc, width, height, span.kind, *span.shortest, *span.longest, *span.step
+            )
         rate = _entry(size.rates, index, lambda k: (1, k + 1))
         if rate is None:
             return errno.EINVAL
@@ -356,8 +412,14 @@ class QueryCap(UMockdev.IoctlBase):
             return errno.EINVAL
         return struct.pack("<I32sIIIQII12x4x", 0, b"Camera 1", INPUT_TYPE_CAMERA, 0, 0, 0, 0, 0)
 
-    ANSWERS = {VIDIOC_QUERYCAP: _capability, VIDIOC_ENUM_FMT: _format, VIDIOC_ENUM_FRAMESIZES: _size,
-               VIDIOC_ENUM_FRAMEINTERVALS: _interval, VIDIOC_G_INPUT: _input, VIDIOC_ENUMINPUT: _inputs}
+    ANSWERS = {
+        VIDIOC_QUERYCAP: _capability,
+        VIDIOC_ENUM_FMT: _format,
+        VIDIOC_ENUM_FRAMESIZES: _size,
+        VIDIOC_ENUM_FRAMEINTERVALS: _interval,
+        VIDIOC_G_INPUT: _input,
+        VIDIOC_ENUMINPUT: _inputs,
+    }
 
 
 def _entry(entries, index, endless):
@@ -406,8 +468,13 @@ UDEV_DATA = "/run/udev/data"
 def udev_entry(node, capabilities, versioned=True):
     """Writes udev's database entry of a node as udev does after v4l_id: `capabilities` as v4l_id
     writes them (":capture:"); `versioned`, with systemd 247 and later's version line."""
-    lines = ["I:1000", "E:ID_V4L_VERSION=2", f"E:ID_V4L_PRODUCT={node.name}",
-             f"E:ID_V4L_CAPABILITIES={capabilities}", "G:uaccess"]
+    lines = [
+        "I:1000",
+        "E:ID_V4L_VERSION=2",
+        f"E:ID_V4L_PRODUCT={node.name}",
+        f"E:ID_V4L_CAPABILITIES={capabilities}",
+        "G:uaccess",
+    ]
     if versioned:
         lines += ["Q:uaccess", "V:1"]
     os.makedirs(UDEV_DATA, exist_ok=True)
@@ -438,11 +505,11 @@ def _unix_receive_queues():
                 if kind == 2:  # NLMSG_ERROR
                     error = -struct.unpack_from("=i", data, offset + 16)[0]
                     raise OSError(error, f"unix socket diagnostics: {os.strerror(error)}")
-                message, at, name, queued = data[offset + 16:offset + length], 16, None, 0
+                message, at, name, queued = data[offset + 16 : offset + length], 16, None, 0
                 while at + 4 <= len(message):
                     size, attribute = struct.unpack_from("=HH", message, at)
                     if attribute == 0:  # UNIX_DIAG_NAME
-                        name = message[at + 4:at + size].split(b"\0")[0].decode(errors="replace")
+                        name = message[at + 4 : at + size].split(b"\0")[0].decode(errors="replace")
                     elif attribute == 4:  # UNIX_DIAG_RQLEN: receive queue, send queue
                         queued = struct.unpack_from("=I", message, at + 4)[0]
                     at += (size + 3) & ~3

@@ -2,6 +2,7 @@
 is the same registration, or never where udev's database holds its own answer; and always the same
 cameras as Zorvek's scan, which asks every node on every call. In one child process each (see
 zorvek_child.py), whose listings share what they learnt."""
+
 import os
 import time
 
@@ -89,8 +90,9 @@ def test_listings_at_once_on_many_threads_agree_and_ask_each_node_at_most_once_e
         devices.plug(camera(f"1-{k + 1}", 2 * k))
     devices.queries.take()
     answers = shipped.list("listed_at_once(6, 20)")
-    assert [[node for node, _ in answer] for answer in answers] == [["/dev/video0", "/dev/video2", "/dev/video4",
-                                                                     "/dev/video6"]]
+    assert [[node for node, _ in answer] for answer in answers] == [
+        ["/dev/video0", "/dev/video2", "/dev/video4", "/dev/video6"]
+    ]
     # Threads that start together may each ask a node the first time, never again.
     counts = opened(devices)
     assert set(counts) == set(nodes(*range(8))) and max(counts.values()) <= 6

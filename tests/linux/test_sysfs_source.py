@@ -1,5 +1,6 @@
 """The shipped module over fake V4L2 devices: the machine's cameras as the sysfs source lists them,
 seen through the module's three queries, in a child process (see zorvek_child.py)."""
+
 import errno
 import importlib.util
 import json
@@ -25,8 +26,12 @@ NO_DEVICE = "initialize is statredNotInitialized ErrorDevice is not connected"
 def scan_trace(*listed):
     """What a scan writes over the listed devices, in walk order: "target", "other" (a USB camera
     of another model), "platform" (a path without IDs), "unreadable" (a path that cannot be read)."""
-    paths = {"target": scripted.target_path(), "other": scripted.other_path(), "platform": r"\\?\video4linux#vivid.0",
-             "unreadable": None}
+    paths = {
+        "target": scripted.target_path(),
+        "other": scripted.other_path(),
+        "platform": r"\\?\video4linux#vivid.0",
+        "unreadable": None,
+    }
     return scripted.scan_trace([scripted.Device(paths[kind]) for kind in listed])
 
 
@@ -48,8 +53,11 @@ def test_no_device_fails_the_scan_and_a_target_with_its_metadata_node_is_one_dev
     assert shipped.info(0) == (False, NO_DEVICE + "InvalidDeviceIndex", UNTOUCHED)
     devices.plug(camera("1-2.4", 0, product=b"Zorvek Cam 30"))
     assert shipped.count() == (True, scan_trace("target"))
-    assert shipped.info(0) == (True, scan_trace("target"), Record(b"Zorvek Cam 30".ljust(50, b"\0"), b"2560\0", b"C0D6\0",
-                                                                 usb_path("1-2.4", 0).ljust(550, b"\0")))
+    assert shipped.info(0) == (
+        True,
+        scan_trace("target"),
+        Record(b"Zorvek Cam 30".ljust(50, b"\0"), b"2560\0", b"C0D6\0", usb_path("1-2.4", 0).ljust(550, b"\0")),
+    )
     assert shipped.info(1) == (False, scan_trace("target") + "InvalidDeviceIndex", UNTOUCHED)
     # Both nodes were asked, in every walk: three scans and one second walk.
     assert devices.queries.asked == {"/dev/video0": 4, "/dev/video1": 4}
@@ -101,7 +109,9 @@ def test_long_and_non_ascii_product_names_are_cut_safely(devices, shipped):
         devices.plug(usb_camera(f"1-{number + 1}", [capture_node(number)], product=product))
     # 49 bytes and the terminator; a character that would not fit whole is left out.
     assert [shipped.info(i)[2].friendly_name for i in range(2)] == [
-        long_ascii[:49] + b"\0", "Cam\ufffd\ufffdra ".encode() + "é".encode() * 18 + b"\0\0"]
+        long_ascii[:49] + b"\0",
+        "Cam\ufffd\ufffdra ".encode() + "é".encode() * 18 + b"\0\0",
+    ]
 
 
 def test_only_four_hex_digit_ids_of_the_usb_device_itself_match_in_either_case(devices, shipped):
@@ -114,7 +124,9 @@ def test_only_four_hex_digit_ids_of_the_usb_device_itself_match_in_either_case(d
     assert shipped.count() == (True, scan_trace("platform", "platform", "platform", "platform", "target", "target"))
     records = [shipped.info(i)[2] for i in range(2)]
     assert [(r.vid, r.pid, text(r.device_path)) for r in records] == [
-        (b"2560\0", b"C0D6\0", usb_path("1-4", 4)), (b"2560\0", b"C0D6\0", usb_path("1-5", 5))]
+        (b"2560\0", b"C0D6\0", usb_path("1-4", 4)),
+        (b"2560\0", b"C0D6\0", usb_path("1-5", 5)),
+    ]
     # A device without a product string is named by its node.
     assert text(records[1].friendly_name) == b"UVC Camera (2560:c0d6)"
 
@@ -129,18 +141,40 @@ def test_the_package_lists_each_camera_with_what_opens_it_and_tells_it_apart(dev
     out = subprocess.run([SHIPPED_PYTHON, "-m", "zorvekcam", "--json"], capture_output=True, text=True, timeout=60)
     assert (out.returncode, out.stderr) == (0, "")
     assert json.loads(out.stdout) == [
-        {"name": "Test Camera", "vid": "2560", "pid": "C0D6", "path": usb_path("1-2.4", 3).decode(),
-         "node": "/dev/video3", "index": 3, "backend": 200, "serial": "SN0042", "port": "1-2.4",
-         "moniker": None},
-        {"name": "Second", "vid": "2560", "pid": "C0D6", "path": usb_path("2-1", 6).decode(),
-         "node": "/dev/video6", "index": 6, "backend": 200, "serial": "\x1b[2J", "port": "2-1",
-         "moniker": None}]
+        {
+            "name": "Test Camera",
+            "vid": "2560",
+            "pid": "C0D6",
+            "path": usb_path("1-2.4", 3).decode(),
+            "node": "/dev/video3",
+            "index": 3,
+            "backend": 200,
+            "serial": "SN0042",
+            "port": "1-2.4",
+            "moniker": None,
+        },
+        {
+            "name": "Second",
+            "vid": "2560",
+            "pid": "C0D6",
+            "path": usb_path("2-1", 6).decode(),
+            "node": "/dev/video6",
+            "index": 6,
+            "backend": 200,
+            "serial": "\x1b[2J",
+            "port": "2-1",
+            "moniker": None,
+        },
+    ]
     assert devices.queries.asked == {"/dev/video3": 1, "/dev/video4": 1, "/dev/video6": 1, "/dev/video7": 1}
 
 
 # Root reads a folder whatever its mode: as root, the child runs without the capabilities that let it.
-UNPRIVILEGED = (["setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"]
-                if os.geteuid() == 0 else [])
+UNPRIVILEGED = (
+    ["setpriv", "--inh-caps=-dac_override,-dac_read_search", "--bounding-set=-dac_override,-dac_read_search"]
+    if os.geteuid() == 0
+    else []
+)
 LISTING_FAILURE = """
 import json, zorvekcam
 try:
@@ -156,17 +190,26 @@ def test_an_unreadable_class_folder_is_told_as_the_failed_opendir_with_its_errno
     mode = folder.stat().st_mode
     folder.chmod(0)
     try:
-        listing = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-c", LISTING_FAILURE], capture_output=True, text=True,
-                                 timeout=60)
-        command = subprocess.run([*UNPRIVILEGED, SHIPPED_PYTHON, "-m", "zorvekcam"], capture_output=True, text=True,
-                                 timeout=60)
+        listing = subprocess.run(
+            [*UNPRIVILEGED, SHIPPED_PYTHON, "-c", LISTING_FAILURE], capture_output=True, text=True, timeout=60
+        )
+        command = subprocess.run(
+            [*UNPRIVILEGED, SHIPPED_PYTHON, "-m", "zorvekcam"], capture_output=True, text=True, timeout=60
+        )
     finally:
         folder.chmod(mode)
-    said = ("listing the video input devices failed: opendir /sys/class/video4linux: "
-            f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
+    said = (
+        "listing the video input devices failed: opendir /sys/class/video4linux: "
+        f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})"
+    )
     assert (listing.returncode, listing.stderr) == (0, "")
-    assert json.loads(listing.stdout) == ["opendir /sys/class/video4linux", errno.EACCES, os.strerror(errno.EACCES), None,
-                                          said]
+    assert json.loads(listing.stdout) == [
+        "opendir /sys/class/video4linux",
+        errno.EACCES,
+        os.strerror(errno.EACCES),
+        None,
+        said,
+    ]
     assert (command.returncode, command.stdout, command.stderr) == (3, "", f"zorvekcam: {said}\n")
 
 
@@ -182,5 +225,7 @@ def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
     sys.path[:] = path  # it puts the test build first, for the package tests' imports only
     devices.plug(camera("1-2", 0))
     devices.plug(usb_camera("3-1.4", [capture_node(6)], interface=2))
-    assert shipped.list() == [["/dev/video0", module.linux_path("2560", "c0d6", "video0", port="1-2").upper()],
-                              ["/dev/video6", module.linux_path("2560", "c0d6", "video6", "3-1.4", 2).upper()]]
+    assert shipped.list() == [
+        ["/dev/video0", module.linux_path("2560", "c0d6", "video0", port="1-2").upper()],
+        ["/dev/video6", module.linux_path("2560", "c0d6", "video6", "3-1.4", 2).upper()],
+    ]

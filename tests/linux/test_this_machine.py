@@ -1,4 +1,5 @@
 """The shipped module over this machine's real sysfs."""
+
 import subprocess
 import sys
 from pathlib import Path

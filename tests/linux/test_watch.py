@@ -1,6 +1,7 @@
 """zorvekcam.watch(), awatch() and python -m zorvekcam --watch over fake V4L2 devices that umockdev
 announces with uevents, each in a child process (see watch_child.py). How fast events come out is
 bench/watch_bench.py's business: here an expected line may take seconds on a loaded machine."""
+
 import signal
 from pathlib import Path
 

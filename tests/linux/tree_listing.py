@@ -9,6 +9,7 @@ Each PYTHON starts an interpreter with zorvek installed, shell-quoted if it has 
 /sys and /dev in a mount namespace of each run's own. Its device files are plain files, which answer
 VIDIOC_QUERYCAP with ENOTTY: the source then counts a node by its index attribute (capture: 0).
 """
+
 import json
 import os
 import shlex
@@ -24,18 +25,45 @@ NODES = 12
 
 
 # The target cameras of build_tree's tree, the even ones, as `zorvekcam --json` gives them.
-EXPECTED = [{
-    "name": "Target Camera", "vid": TARGET[0].upper(), "pid": TARGET[1].upper(),
-    "path": f"\\\\?\\USB#VID_{TARGET[0]}&PID_{TARGET[1]}&MI_00#1-{k + 1}#{INTERFACE_GUID}\\VIDEO{2 * k}".upper(),
-    "node": f"/dev/video{2 * k}", "index": 2 * k, "backend": 200, "serial": f"SN{k:04}", "port": f"1-{k + 1}",
-    "moniker": None,
-} for k in range(0, NODES // 2, 2)]
+EXPECTED = [
+    {
+        "name": "Target Camera",
+        "vid": TARGET[0].upper(),
+        "pid": TARGET[1].upper(),
+        "path": f"\\\\?\\USB#VID_{TARGET[0]}&PID_{TARGET[1]}&MI_00#1-{k + 1}#{INTERFACE_GUID}\\VIDEO{2 * k}".upper(),
+        "node": f"/dev/video{2 * k}",
+        "index": 2 * k,
+        "backend": 200,
+        "serial": f"SN{k:04}",
+        "port": f"1-{k + 1}",
+        "moniker": None,
+    }
+    for k in range(0, NODES // 2, 2)
+]
 
 
 def listing(root, python, elsewhere):
-    done = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", MOUNT_AND_RUN, "sh", root,
-                           *shlex.split(python), "-m", "zorvekcam", "--json"],
-                          cwd=elsewhere, capture_output=True, text=True, timeout=300)
+    done = subprocess.run(
+        [
+            "unshare",
+            "--mount",
+            "--propagation",
+            "private",
+            "sh",
+            "-c",
+            MOUNT_AND_RUN,
+            "sh",
+            root,
+            *shlex.split(python),
+            "-m",
+            "zorvekcam",
+            "--json",
+        ],
+        cwd=elsewhere,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     if done.returncode != 0 or done.stderr:
         sys.exit(f"tree_listing: FAILED: {python}: exit status {done.returncode}\n{done.stderr}{done.stdout}")
     return json.loads(done.stdout)
@@ -52,10 +80,14 @@ def main():
         listings = {python: listing(root, python, elsewhere) for python in sys.argv[1:]}
     for python, cameras in listings.items():
         if cameras != EXPECTED:
-            sys.exit(f"tree_listing: FAILED: {python} listed\n{json.dumps(cameras, indent=1)}\n"
-                     f"not the tree's target cameras\n{json.dumps(EXPECTED, indent=1)}")
-        print(f"tree_listing: {python}: the {len(EXPECTED)} target cameras of {NODES // 2} (nodes "
-              f"{', '.join(camera['node'] for camera in cameras)}; serials, ports, names, indexes and paths as expected)")
+            sys.exit(
+                f"tree_listing: FAILED: {python} listed\n{json.dumps(cameras, indent=1)}\n"
+                f"not the tree's target cameras\n{json.dumps(EXPECTED, indent=1)}"
+            )
+        print(
+            f"tree_listing: {python}: the {len(EXPECTED)} target cameras of {NODES // 2} (nodes "
+            f"{', '.join(camera['node'] for camera in cameras)}; serials, ports, names, indexes and paths as expected)"
+        )
     print(f"tree_listing: {len(listings)} listings, identical")
 
 

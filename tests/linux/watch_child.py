@@ -9,6 +9,7 @@ time.monotonic(), the same clock in every process), then at the end {"walks": li
 awatch instead "late" (the latest tick: seconds beyond the timer's 10 ms), and "threads" and "fds"
 before the watch began and after it was cancelled.
 """
+
 import asyncio
 import contextlib
 import json

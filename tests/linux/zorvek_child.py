@@ -8,6 +8,7 @@ linuxpy_modes(node), what linuxpy reads of the node's modes.
 Arguments: folders to put first on sys.path (where the modules are, for another interpreter than the
 one they were installed into). The environment is inherited untouched: the testbed lives in it.
 """
+
 import concurrent.futures
 import json
 import locale
@@ -36,6 +37,7 @@ def info(index):
 
 def listed():
     import zorvekcam  # only where the listing is tested: Zorvek's calls are tested without it
+
     return [[camera.node, camera.path] for camera in zorvekcam.list_devices()]
 
 
@@ -45,6 +47,7 @@ def listed_at_once(threads, times):
     def lister(_):
         start.wait()
         return [json.dumps(listed()) for _ in range(times)]
+
     with concurrent.futures.ThreadPoolExecutor(threads) as pool:
         listings = {listing for answers in pool.map(lister, range(threads)) for listing in answers}
     return [json.loads(listing) for listing in sorted(listings)]
@@ -52,17 +55,25 @@ def listed_at_once(threads, times):
 
 def camera_at(node):
     import zorvekcam
+
     return next(camera for camera in zorvekcam.list_devices() if camera.node == node)
 
 
 def modes(node):
     import zorvekcam
+
     camera = camera_at(node)
     try:
         return [mode.as_dict() for mode in camera.modes()]
     except zorvekcam.CameraError as error:
-        return {"error": type(error).__name__, "oserror": isinstance(error, OSError), "errno": error.errno,
-                "strerror": error.strerror, "step": error.step, "text": str(error)}
+        return {
+            "error": type(error).__name__,
+            "oserror": isinstance(error, OSError),
+            "errno": error.errno,
+            "strerror": error.strerror,
+            "step": error.step,
+            "text": str(error),
+        }
 
 
 def inputs(node):
@@ -77,14 +88,36 @@ def linuxpy_modes(node):
 
     def fourcc(pixel_format):
         return pixel_format.to_bytes(4, "little").decode("latin-1")
+
     with Device(node, read_write=False) as device:
         formats = [image.pixel_format for image in device.info.formats]
-        ranges = [[fourcc(size.pixel_format), size.type.name.lower(), size.info.min_width, size.info.min_height,
-                   size.info.max_width, size.info.max_height, size.info.step_width, size.info.step_height]
-                  for pixel_format in formats for size in device.info.format_frame_sizes(pixel_format)
-                  if size.type != FrameSizeType.DISCRETE]
-        rates = [[fourcc(kind.pixel_format), kind.width, kind.height, kind.type.name.lower(), str(kind.min_fps),
-                  str(kind.max_fps), str(kind.step_fps)] for kind in device.info.frame_types]
+        ranges = [
+            [
+                fourcc(size.pixel_format),
+                size.type.name.lower(),
+                size.info.min_width,
+                size.info.min_height,
+                size.info.max_width,
+                size.info.max_height,
+                size.info.step_width,
+                size.info.step_height,
+            ]
+            for pixel_format in formats
+            for size in device.info.format_frame_sizes(pixel_format)
+            if size.type != FrameSizeType.DISCRETE
+        ]
+        rates = [
+            [
+                fourcc(kind.pixel_format),
+                kind.width,
+                kind.height,
+                kind.type.name.lower(),
+                str(kind.min_fps),
+                str(kind.max_fps),
+                str(kind.step_fps),
+            ]
+            for kind in device.info.frame_types
+        ]
     return {"formats": [fourcc(pixel_format) for pixel_format in formats], "ranges": ranges, "rates": rates}
 
 

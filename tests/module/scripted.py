@@ -27,6 +27,7 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
 from capture import Captured, stdout_captured  # noqa: E402
+
 SCRIPTED_DIR = Path(os.environ.get("ZORVEK_SCRIPTED_DIR") or ROOT / "build" / "tests" / "scripted").resolve()
 
 S_OK = 0
@@ -75,14 +76,34 @@ def fourcc(text: str) -> int:
     return int.from_bytes(text.encode("latin-1"), "little")
 
 
-def scripted_mode(format: str | int, width: int, height: int, interval: tuple[int, int] | None = None, *,
-                  sizes: int = DISCRETE, max_size: tuple[int, int] = (0, 0), size_step: tuple[int, int] = (0, 0),
-                  rates: int = DISCRETE, max_interval: tuple[int, int] = (0, 1),
-                  interval_step: tuple[int, int] = (0, 1)) -> tuple[int, ...]:
+def scripted_mode(
+    format: str | int,
+    width: int,
+    height: int,
+    interval: tuple[int, int] | None = None,
+    *,
+    sizes: int = DISCRETE,
+    max_size: tuple[int, int] = (0, 0),
+    size_step: tuple[int, int] = (0, 0),
+    rates: int = DISCRETE,
+    max_interval: tuple[int, int] = (0, 1),
+    interval_step: tuple[int, int] = (0, 1),
+) -> tuple[int, ...]:
     """One mode as a backend hands it over (CameraMode's fields in order); `interval` None: no rate."""
     code = fourcc(format) if isinstance(format, str) else format
-    return (code, sizes, width, height, *max_size, *size_step, interval is not None, rates,
-            *(interval or (0, 1)), *max_interval, *interval_step)
+    return (
+        code,
+        sizes,
+        width,
+        height,
+        *max_size,
+        *size_step,
+        interval is not None,
+        rates,
+        *(interval or (0, 1)),
+        *max_interval,
+        *interval_step,
+    )
 
 
 def built(name: str, folder: Path = SCRIPTED_DIR) -> bool:
@@ -135,18 +156,25 @@ class ScriptedDevices:
         lib.scripted_identify_last.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
         lib.scripted_category_errno.argtypes = [ctypes.c_int]
         lib.scripted_live_references.restype = lib.scripted_live_bstrs.restype = ctypes.c_long
-        lib.scripted_add_mode.argtypes = [ctypes.c_uint, ctypes.c_int] + [ctypes.c_uint] * 6 + [
-            ctypes.c_int, ctypes.c_int] + [ctypes.c_uint] * 6
+        lib.scripted_add_mode.argtypes = (
+            [ctypes.c_uint, ctypes.c_int] + [ctypes.c_uint] * 6 + [ctypes.c_int, ctypes.c_int] + [ctypes.c_uint] * 6
+        )
         lib.scripted_fail_modes.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.scripted_hold_modes.argtypes = [ctypes.c_int]
         # Readings of modes since the script was set; holding them (a reading waits until released,
         # at most 10 s) and how many wait now.
         self.mode_readings, self.hold_modes, self.modes_waiting = (
-            lib.scripted_mode_readings, lib.scripted_hold_modes, lib.scripted_modes_waiting)
+            lib.scripted_mode_readings,
+            lib.scripted_hold_modes,
+            lib.scripted_modes_waiting,
+        )
         # Walks over the devices (scans and record walks) since the script was set; what of the COM
         # stand-in is still alive.
         self.walks, self.live_references, self.live_bstrs = (
-            lib.scripted_walks, lib.scripted_live_references, lib.scripted_live_bstrs)
+            lib.scripted_walks,
+            lib.scripted_live_references,
+            lib.scripted_live_bstrs,
+        )
         self.devices: tuple[Device, ...] = ()
 
     def _loaded(self, module):
@@ -161,18 +189,26 @@ class ScriptedDevices:
         """The test extension ``records_probe``: a class of another extension for one record."""
         return importlib.import_module("records_probe")
 
-    def attach(self, *devices: Device, create_result: int = S_OK, category_result: int = S_OK,
-               fail_from_walk: int = 0, category_errno: int = 0) -> None:
+    def attach(
+        self,
+        *devices: Device,
+        create_result: int = S_OK,
+        category_result: int = S_OK,
+        fail_from_walk: int = 0,
+        category_errno: int = 0,
+    ) -> None:
         """Replaces the script: these devices, in enumeration order, and the walk count from 0.
         `category_errno`: a failing category is a system call's failure with that errno."""
+
         def text(value: str | None) -> bytes | None:
             return None if value is None else value.encode()
 
         self._library.scripted_reset(create_result, category_result, fail_from_walk)
         self._library.scripted_category_errno(category_errno)
         for d in devices:
-            self._library.scripted_add_device(text(d.path), text(d.name), d.bind_result, int(d.throw_on_read),
-                                              d.first_walk, d.last_walk)
+            self._library.scripted_add_device(
+                text(d.path), text(d.name), d.bind_result, int(d.throw_on_read), d.first_walk, d.last_walk
+            )
             if d.serial is not None or d.port is not None:
                 self._library.scripted_identify_last(text(d.serial), text(d.port))
             for mode in d.modes:
@@ -205,12 +241,12 @@ def scan_trace(devices: Sequence[Device]) -> str:
     text += "Before While loop"
     mask = 0
     for device in devices:
-        text += "Entered a While loop" " While loop hr successed"
+        text += "Entered a While loop While loop hr successed"
         if device.path is None:
             continue
-        text += " While loop hr S_OK successed" " While loop hr devicePath != NULL successed"
+        text += " While loop hr S_OK successed While loop hr devicePath != NULL successed"
         upper = device.path.upper()
-        ids = [upper[upper.find(key) + 4:][:4] if key in upper else None for key in ("VID_", "PID_")]
+        ids = [upper[upper.find(key) + 4 :][:4] if key in upper else None for key in ("VID_", "PID_")]
         text += " While loop hr wcsncpy_s(extrctd_vid, vid_substr + 4, 4) successed" * (ids[0] is not None)
         text += "While loop - pid_substr != NULL - wcsncpy_s(extrctd_pid, pid_substr + 4, 4);" * (ids[1] is not None)
         text += "Before index list is fill"
@@ -255,8 +291,9 @@ def child_command(devices: Sequence[Device], *python_args: str, **script: int) -
 
 if __name__ == "__main__":
     plan, option, what, *args = json.loads(sys.argv[1]), *sys.argv[2:]
-    load().attach(*(Device(**(d | {"modes": tuple(map(tuple, d["modes"]))})) for d in plan["devices"]),
-                  **plan["script"])
+    load().attach(
+        *(Device(**(d | {"modes": tuple(map(tuple, d["modes"]))})) for d in plan["devices"]), **plan["script"]
+    )
     if option == "-m":
         sys.argv = [what, *args]
         runpy.run_module(what, run_name="__main__", alter_sys=True)

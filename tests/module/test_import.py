@@ -1,6 +1,7 @@
 """The shipped modules as installed: what Zorvek exposes, its docstrings, and that importing it does
 no device work. Each case runs in a fresh interpreter, since which class is registered for the record
 type depends on what was imported before."""
+
 import os
 import subprocess
 import sys
@@ -17,16 +18,24 @@ def run(code: str) -> subprocess.CompletedProcess:
 
 
 def test_import_prints_nothing_and_exposes_the_three_functions_only():
-    out = run(f"import Zorvek\nprint(sorted(vars(Zorvek)))\nprint(Zorvek.__doc__, [type(getattr(Zorvek, f)).__name__ for f in {FUNCTIONS}])")
-    assert (out.stdout, out.stderr) == (f"{sorted(STANDARD + FUNCTIONS)}\nNone {['builtin_function_or_method'] * 3}\n", "")
+    out = run(
+        f"import Zorvek\nprint(sorted(vars(Zorvek)))\nprint(Zorvek.__doc__, [type(getattr(Zorvek, f)).__name__ for f in {FUNCTIONS}])"
+    )
+    assert (out.stdout, out.stderr) == (
+        f"{sorted(STANDARD + FUNCTIONS)}\nNone {['builtin_function_or_method'] * 3}\n",
+        "",
+    )
 
 
-@pytest.mark.parametrize("imports, record_class", [
-    ("import Zorvek", "DeviceInfo"),
-    # The class name is filled in when the functions are defined, at import.
-    ("import zorvek_records, Zorvek", "zorvek_records.DeviceInfo"),
-    ("import Zorvek, zorvek_records", "DeviceInfo"),
-])
+@pytest.mark.parametrize(
+    "imports, record_class",
+    [
+        ("import Zorvek", "DeviceInfo"),
+        # The class name is filled in when the functions are defined, at import.
+        ("import zorvek_records, Zorvek", "zorvek_records.DeviceInfo"),
+        ("import Zorvek, zorvek_records", "DeviceInfo"),
+    ],
+)
 def test_docstrings_are_the_signature_an_empty_line_and_the_name(imports, record_class):
     out = run(f"{imports}\nprint(*(getattr(Zorvek, f).__doc__ for f in {FUNCTIONS}), sep='|', end='')")
     assert out.stdout == (

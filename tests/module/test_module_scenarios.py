@@ -1,5 +1,6 @@
 """The three functions from Python over scripted devices: results, records, walks and the exact trace
 of each call; and that a list never reaches past the records the caller's instance holds."""
+
 import subprocess
 
 import pytest
@@ -20,26 +21,37 @@ def cameras(targets: int) -> list[Device]:
 
 
 def assert_written(record, i):
-    assert (record.friendlyName, record.vid, record.pid, record.devicePath) == (f"Zorvek Cam {i}", "2560", "C0D6", UPPER[i])
+    assert (record.friendlyName, record.vid, record.pid, record.devicePath) == (
+        f"Zorvek Cam {i}",
+        "2560",
+        "C0D6",
+        UPPER[i],
+    )
 
 
 # (targets attached, function, its count or index, records held) ->
 #     (result, scans in the trace, what the trace has after them, walks, records written from the first)
 CALLS = {
     "no target: count": ((0, "getDeviceCount", 0, 1), (False, 1, "Device is not connected", 1, 0)),
-    "no target: info": ((0, "getDeviceInfo", 0, 2), (False, 1, "Device is not connected" "InvalidDeviceIndex", 1, 0)),
-    "no target: list": ((0, "getDeviceListInfo", 2, 2),
-                        (False, 1, "Device is not connected" "InvalidDeviceIndex" "other issue", 1, 0)),
+    "no target: info": ((0, "getDeviceInfo", 0, 2), (False, 1, "Device is not connectedInvalidDeviceIndex", 1, 0)),
+    "no target: list": (
+        (0, "getDeviceListInfo", 2, 2),
+        (False, 1, "Device is not connectedInvalidDeviceIndexother issue", 1, 0),
+    ),
     "one target: count": ((1, "getDeviceCount", 0, 1), (True, 1, "", 1, 0)),
     # A scan, then a record walk that writes the record; only the scans write to the trace.
     "one target: its record": ((1, "getDeviceInfo", 0, 2), (True, 1, "", 2, 1)),
     "one target: no second record": ((1, "getDeviceInfo", 1, 2), (False, 1, "InvalidDeviceIndex", 1, 0)),
     **{f"a list of all {n}": ((n, "getDeviceListInfo", n, n), (True, n, "", 2 * n, n)) for n in (1, 2, 3)},
     "a count above the attached targets fills theirs, then fails": (
-        (2, "getDeviceListInfo", 4, 4), (False, 3, "InvalidDeviceIndex" "other issue", 5, 2)),
+        (2, "getDeviceListInfo", 4, 4),
+        (False, 3, "InvalidDeviceIndexother issue", 5, 2),
+    ),
     # ...and one above the records held fills those, then fails without scanning again.
-    **{f"a count of {n} over 2 records held": ((3, "getDeviceListInfo", n, 2), (False, 2, "other issue", 4, 2))
-       for n in (3, 4, 2**32 - 1)},
+    **{
+        f"a count of {n} over 2 records held": ((3, "getDeviceListInfo", n, 2), (False, 2, "other issue", 4, 2))
+        for n in (3, 4, 2**32 - 1)
+    },
     "a count of 0 fills none": ((3, "getDeviceListInfo", 0, 3), (True, 0, "", 0, 0)),
     "a count below the records held fills only those": ((3, "getDeviceListInfo", 1, 3), (True, 1, "", 2, 1)),
 }
@@ -68,7 +80,9 @@ def test_a_python_subclass_cannot_claim_more_records_than_it_holds(scripted_devi
     scripted_devices.attach(*cameras(2))
     records = Claims(1)
     assert scripted_devices.traced(scripted_devices.Zorvek.getDeviceListInfo, 2, records) == (
-        False, scripted_devices.scan_trace() + "other issue")
+        False,
+        scripted_devices.scan_trace() + "other issue",
+    )
     assert_written(scripted_devices.records.DeviceInfo.__getitem__(records, 0), 0)
 
 
@@ -78,7 +92,7 @@ def test_a_record_class_of_another_extension_holds_one_record(scripted_devices):
     zorvek, single = scripted_devices.Zorvek, probe.DeviceInfo()
     scan = scripted_devices.scan_trace()
     assert scripted_devices.traced(zorvek.getDeviceListInfo, 2, single) == (False, scan + "other issue")
-    assert single.raw[60:60 + len(UPPER[0])] == UPPER[0].encode()
+    assert single.raw[60 : 60 + len(UPPER[0])] == UPPER[0].encode()
     assert scripted_devices.traced(zorvek.getDeviceInfo, 1, single) == (True, scan)
     assert single.raw[:13] == b"Zorvek Cam 1\0"
     assert scripted_devices.traced(zorvek.getDeviceListInfo, 1, single) == (True, scan)

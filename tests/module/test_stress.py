@@ -2,6 +2,7 @@
 Python threads calling at once all see the same devices and get the same results and records, every
 call walks afresh, no two calls' traces mix, nothing of the COM stand-in outlives a call, and a long
 run of calls leaves resident memory flat."""
+
 import collections
 import ctypes
 import dataclasses
@@ -28,18 +29,33 @@ def record(i):
 # name: (devices, keywords of the script, what one round gives: see one_round)
 CASES = {
     "two targets among other cameras": (
-        [Device(other_path(0)), Device(target_path(0), "Cam 0"), Device(None), Device(other_path(1)),
-         Device(target_path(1), "Cam 1")], {}, [True, True, record(0), True, [record(0), record(1)]]),
+        [
+            Device(other_path(0)),
+            Device(target_path(0), "Cam 0"),
+            Device(None),
+            Device(other_path(1)),
+            Device(target_path(1), "Cam 1"),
+        ],
+        {},
+        [True, True, record(0), True, [record(0), record(1)]],
+    ),
     "no video input device": ([], {}, [False, False, NONE, False, [NONE, NONE]]),
     "no system device enumerator": (
-        [Device(target_path(0))], {"create_result": E_FAIL}, [False, False, NONE, False, [NONE, NONE]]),
+        [Device(target_path(0))],
+        {"create_result": E_FAIL},
+        [False, False, NONE, False, [NONE, NONE]],
+    ),
     # The record walk writes the target's record before it meets the failing device, then fails.
     "a property bag fails after a target": (
-        [Device(target_path(0), "Cam 0"), Device(target_path(1), bind_result=E_FAIL)], {},
-        [True, False, record(0), False, [record(0), NONE]]),
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), bind_result=E_FAIL)],
+        {},
+        [True, False, record(0), False, [record(0), NONE]],
+    ),
     "a property read throws after a target": (
-        [Device(target_path(0), "Cam 0"), Device(target_path(1), throw_on_read=True)], {},
-        [True, False, record(0), False, [record(0), NONE]]),
+        [Device(target_path(0), "Cam 0"), Device(target_path(1), throw_on_read=True)],
+        {},
+        [True, False, record(0), False, [record(0), NONE]],
+    ),
 }
 
 
@@ -50,12 +66,15 @@ def stress():
     reason = scripted.missing_reason()
     if reason:
         pytest.skip(reason)
-    plan = [{"devices": [dataclasses.asdict(d) for d in devices], "script": script} for devices, script, _ in CASES.values()]
-    done = subprocess.run([sys.executable, __file__, json.dumps(plan)], env=scripted.child_env(), capture_output=True,
-                          timeout=300)
+    plan = [
+        {"devices": [dataclasses.asdict(d) for d in devices], "script": script} for devices, script, _ in CASES.values()
+    ]
+    done = subprocess.run(
+        [sys.executable, __file__, json.dumps(plan)], env=scripted.child_env(), capture_output=True, timeout=300
+    )
     assert (done.returncode, done.stderr.decode(errors="replace")) == (0, "")
     trace, findings = done.stdout.decode().rsplit(FINDINGS, 1)
-    traces = [piece.split(THREADS_START) for piece in trace.split(SCRIPT_START)[-len(CASES):]]
+    traces = [piece.split(THREADS_START) for piece in trace.split(SCRIPT_START)[-len(CASES) :]]
     return json.loads(findings), dict(zip(CASES, traces))
 
 
@@ -78,7 +97,8 @@ def test_eight_threads_see_the_same_devices_and_get_the_same_results(stress, nam
     # pieces one round writes alone, each as many times over.
     alone, together = traces[name]
     assert scans(alone) and scans(together) == collections.Counter(
-        {piece: n * THREADS * ROUNDS for piece, n in scans(alone).items()})
+        {piece: n * THREADS * ROUNDS for piece, n in scans(alone).items()}
+    )
 
 
 def test_a_hundred_thousand_calls_leave_memory_flat(stress, capsys):
@@ -86,12 +106,15 @@ def test_a_hundred_thousand_calls_leave_memory_flat(stress, capsys):
     findings, _ = stress
     calls, growth = 3 * THREADS * ROUNDS * len(CASES), findings["rss_growth_kib"]
     with capsys.disabled():
-        print(f"\n[stress] {calls} calls after warm-up: resident memory {findings['rss_before_kib']} KiB, "
-              f"grew by {growth} KiB")
+        print(
+            f"\n[stress] {calls} calls after warm-up: resident memory {findings['rss_before_kib']} KiB, "
+            f"grew by {growth} KiB"
+        )
     assert growth < 1024, f"resident memory grew by {growth} KiB over {calls} calls"
 
 
 # The child. Standard output is the module's trace, then the findings.
+
 
 def one_round(zorvek, records):
     """What a caller sees of one round, three calls with fresh records: each call's result and the
@@ -135,9 +158,14 @@ def main(scripts):
             worker.start()
         for worker in workers:
             worker.join()
-        return {"seen": seen, "walks": devices.walks(), "reference_round": round_seen,
-                "walks_per_round": walks_per_round, "live_references": devices.live_references(),
-                "live_bstrs": devices.live_bstrs()}
+        return {
+            "seen": seen,
+            "walks": devices.walks(),
+            "reference_round": round_seen,
+            "walks_per_round": walks_per_round,
+            "live_references": devices.live_references(),
+            "live_bstrs": devices.live_bstrs(),
+        }
 
     # Switch threads as often as the interpreter will, so that calls interleave as finely as its
     # lock allows.

@@ -8,8 +8,7 @@
 #include "sysfs_node.h"
 
 extern "C" SCRIPTED_EXPORT int scripted_linux_device_path(const char* link_target, const char* vendor,
-                                                          const char* product, const char* node, char* out,
-                                                          int size) {
+                                                          const char* product, const char* node, char* out, int size) {
     if (link_target == nullptr || vendor == nullptr || product == nullptr || node == nullptr || out == nullptr ||
         size <= 0) {
         return -1;

@@ -158,8 +158,8 @@ void scripted_reset(int create_result, int category_result, int fail_from_walk) 
     scripted::setScript(std::move(script));
 }
 
-void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
-                               int first_walk, int last_walk) {
+void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read, int first_walk,
+                         int last_walk) {
     scripted::Device device;
     if (path != nullptr) device.path = standin::utf8ToUtf16(path);
     if (name != nullptr) device.name = standin::utf8ToUtf16(name);
@@ -231,5 +231,4 @@ int scripted_modes_waiting() {
 }
 long scripted_live_references() { return comtally::liveReferences(); }
 long scripted_live_bstrs() { return comtally::liveBstrs(); }
-
 }

@@ -33,9 +33,9 @@ struct Device {
 };
 
 struct Script {
-    HRESULT createResult = S_OK;     // CoCreateInstance of the system device enumerator
-    HRESULT categoryResult = S_OK;   // CreateClassEnumerator, when not S_OK (an empty list gives S_FALSE)
-    int failFromWalk = 0;            // the two results above apply from this walk on
+    HRESULT createResult = S_OK;    // CoCreateInstance of the system device enumerator
+    HRESULT categoryResult = S_OK;  // CreateClassEnumerator, when not S_OK (an empty list gives S_FALSE)
+    int failFromWalk = 0;           // the two results above apply from this walk on
     std::vector<Device> devices;
     // Not 0: a failing CreateClassEnumerator is a system call's failure with this errno, which the
     // source tells in the platform's words, as "opendir /scripted/video4linux".
@@ -64,7 +64,7 @@ int modeReadings();
 extern "C" {
 SCRIPTED_EXPORT void scripted_reset(int create_result, int category_result, int fail_from_walk);
 SCRIPTED_EXPORT void scripted_add_device(const char* path, const char* name, int bind_result, int throw_on_read,
-                               int first_walk, int last_walk);
+                                         int first_walk, int last_walk);
 // Makes a failing category enumeration a system call's failure with this errno (0: none).
 SCRIPTED_EXPORT void scripted_category_errno(int error);
 // Gives the device added last a serial number and a port (null: none).

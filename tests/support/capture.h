@@ -71,9 +71,7 @@ public:
     }
 
 private:
-    static void collect(const OLECHAR* line) {
-        lines().emplace_back(reinterpret_cast<const char16_t*>(line));
-    }
+    static void collect(const OLECHAR* line) { lines().emplace_back(reinterpret_cast<const char16_t*>(line)); }
     DebugOutput previous_;
 };
 

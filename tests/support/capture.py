@@ -2,6 +2,7 @@
 buffer is included: the Python side's one capture helper (tests/support/capture.h is the C++ one).
 ``with stdout_captured() as out: ...``, then ``out.text`` is what was written, decoded as UTF-8 with
 undecodable bytes kept as surrogate escapes."""
+
 from __future__ import annotations
 
 import contextlib

@@ -10,6 +10,7 @@ alone for the limited-API core, which loads in every later CPython), and needs n
 that the wheel lacks (delvewheel copies msvcp140.dll in, renamed). LLVM's llvm-readobj (clang's) reads
 the tables: mingw-w64's objdump stops at the first import whose name delvewheel moved into a section.
 """
+
 import re
 import shutil
 import subprocess
@@ -45,8 +46,11 @@ def problems(wheel: Path, version: str) -> list[str]:
     with zipfile.ZipFile(wheel) as archive, tempfile.TemporaryDirectory() as folder:
         members = archive.namelist()
         found += [f"the wheel lacks {name}" for name in (ABI3_CONTENTS if abi3 else CONTENTS) if name not in members]
-        found += [f"the wheel lacks the module {name}" for name in modules_wanted
-                  if not any(re.fullmatch(rf"{name}(\.{tag}-win_amd64)?\.pyd", m) for m in members)]
+        found += [
+            f"the wheel lacks the module {name}"
+            for name in modules_wanted
+            if not any(re.fullmatch(rf"{name}(\.{tag}-win_amd64)?\.pyd", m) for m in members)
+        ]
         entry_points = next((m for m in members if m.endswith(".dist-info/entry_points.txt")), None)
         if entry_points is None or "zorvekcam = zorvekcam.__main__:main" not in archive.read(entry_points).decode():
             found.append("the wheel declares no console command zorvekcam")
@@ -65,13 +69,23 @@ def problems(wheel: Path, version: str) -> list[str]:
             # Zorvek and zorvek_records are built for this interpreter only; the core for the limited
             # API, where any pythonXY.dll would tie it to one version.
             python_dll = f"python{tag[2:]}.dll"
-            wanted, unwanted = ("python3.dll", python_dll) if where.startswith("zorvekcam/") else (python_dll, "python3.dll")
+            wanted, unwanted = (
+                ("python3.dll", python_dll) if where.startswith("zorvekcam/") else (python_dll, "python3.dll")
+            )
             if wanted not in imports or unwanted in imports:
-                found.append(f"{where} imports {sorted(n for n in imports if n.startswith('python'))}, not {wanted} alone")
-            found += [f"{where} does not import {needed} (the process's runtime, /MD)"
-                      for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll") if needed not in imports]
-            stray = sorted(name for name in imports - SYSTEM - carried - {python_dll, "python3.dll"}
-                           if not re.fullmatch(r"vcruntime140(_1)?\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll", name))
+                found.append(
+                    f"{where} imports {sorted(n for n in imports if n.startswith('python'))}, not {wanted} alone"
+                )
+            found += [
+                f"{where} does not import {needed} (the process's runtime, /MD)"
+                for needed in ("vcruntime140.dll", "api-ms-win-crt-runtime-l1-1-0.dll")
+                if needed not in imports
+            ]
+            stray = sorted(
+                name
+                for name in imports - SYSTEM - carried - {python_dll, "python3.dll"}
+                if not re.fullmatch(r"vcruntime140(_1)?\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll", name)
+            )
             if stray:
                 found.append(f"{where} needs {stray}, which neither Windows nor the wheel has")
     return found
@@ -83,8 +97,10 @@ def main() -> None:
     if found:
         sys.exit("pe_tables: FAILED: " + "\npe_tables: FAILED: ".join(found))
     what = "its one module, the core," if "-abi3-" in wheel.name else "each of its three modules"
-    print(f"pe_tables: {wheel.name}: {what} exports its PyInit_ function only, imports python's DLL (python3.dll "
-          "alone for the core) and the process's C runtime, and needs no DLL the wheel lacks")
+    print(
+        f"pe_tables: {wheel.name}: {what} exports its PyInit_ function only, imports python's DLL (python3.dll "
+        "alone for the core) and the process's C runtime, and needs no DLL the wheel lacks"
+    )
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The installed Windows wheel in Windows CPython (scripts/test_windows.sh runs these under Wine), over
 devices written into the registry, whose video input category the system device enumerator lists.
 Only for a prefix of the tests' own: they create and delete keys ZorvekTestDevice<n> there."""
+
 import asyncio
 import ctypes
 import json
@@ -43,6 +44,7 @@ ctypes.windll.user32.GetDesktopWindow()
 try:
     import Zorvek  # noqa: E402
     import zorvek_records  # noqa: E402
+
     without_zorvek = None
 except ImportError as refused:
     if sys.version_info[:2] == (3, 11):
@@ -100,7 +102,10 @@ def image(name: str, path: str) -> bytes:
 
 @needs_zorvek
 def test_scans_and_records_over_registry_devices(registry):
-    assert traced(Zorvek.getDeviceCount, 0) == (False, "initialize is statredNotInitialized ErrorDevice is not connected")
+    assert traced(Zorvek.getDeviceCount, 0) == (
+        False,
+        "initialize is statredNotInitialized ErrorDevice is not connected",
+    )
     devices = cameras(2)
     registry(*devices)
     scan = scan_trace(devices)
@@ -110,8 +115,11 @@ def test_scans_and_records_over_registry_devices(registry):
     assert traced(Zorvek.getDeviceListInfo, 2, records) == (True, scan * 2)
     assert traced(Zorvek.getDeviceInfo, 1, records) == (True, scan)
     assert [records[i].raw for i in range(3)] == [
-        image("Zorvek Cam 1", target_path(1)), image("Zorvek Cam 1", target_path(1)), bytes(610)]
-    assert traced(Zorvek.getDeviceListInfo, 3, records) == (False, scan * 3 + "InvalidDeviceIndex" "other issue")
+        image("Zorvek Cam 1", target_path(1)),
+        image("Zorvek Cam 1", target_path(1)),
+        bytes(610),
+    ]
+    assert traced(Zorvek.getDeviceListInfo, 3, records) == (False, scan * 3 + "InvalidDeviceIndexother issue")
     assert traced(Zorvek.getDeviceInfo, 2, records) == (False, scan + "InvalidDeviceIndex")
     assert records[0].raw == image("Zorvek Cam 0", target_path(0))
     # Records of a second extension that registers the record type: records_probe, built by the
@@ -129,12 +137,15 @@ def test_scans_and_records_over_registry_devices(registry):
 
 
 @needs_zorvek
-@pytest.mark.parametrize("ctype, field", [
-    # The process's C runtime converts the name in the locale Python set: one the module shares
-    # only as a DLL of that runtime (/MD).
-    (".UTF-8", "Caméra Ünï".encode()),
-    ("English_United States.1252", "Caméra Ünï".encode("cp1252")),
-])
+@pytest.mark.parametrize(
+    "ctype, field",
+    [
+        # The process's C runtime converts the name in the locale Python set: one the module shares
+        # only as a DLL of that runtime (/MD).
+        (".UTF-8", "Caméra Ünï".encode()),
+        ("English_United States.1252", "Caméra Ünï".encode("cp1252")),
+    ],
+)
 def test_names_are_converted_in_the_locale_python_sets(registry, ctype, field):
     registry(Device(target_path(0), "Caméra Ünï"))
     saved = locale.setlocale(locale.LC_CTYPE)
@@ -155,14 +166,20 @@ def command(*args: str) -> subprocess.CompletedProcess:
 def test_the_package_and_its_console_command_list_by_position_among_all_devices(registry):
     none = command("--json")
     assert (none.returncode, none.stdout, none.stderr) == (1, "[]\n", "")
-    registry(Device(other_path(0), "Other"), Device(target_path(0), "Cam\x1bA"), Device(None, "No path"),
-             Device(target_path(1, "upper"), "Cam B"))
+    registry(
+        Device(other_path(0), "Other"),
+        Device(target_path(0), "Cam\x1bA"),
+        Device(None, "No path"),
+        Device(target_path(1, "upper"), "Cam B"),
+    )
     with stdout_captured() as out:
         listed = zorvekcam.list_devices()
     assert out.text == ""
     fields = ("name", "index", "backend", "node", "path", "serial", "port")
-    expected = [("Cam\x1bA", 1, 700, None, target_path(0, "upper"), None, None),
-                ("Cam B", 3, 700, None, target_path(1, "upper"), None, None)]  # Wine knows no USB device behind them
+    expected = [
+        ("Cam\x1bA", 1, 700, None, target_path(0, "upper"), None, None),
+        ("Cam B", 3, 700, None, target_path(1, "upper"), None, None),
+    ]  # Wine knows no USB device behind them
     assert [tuple(getattr(c, field) for field in fields) for c in listed] == expected
     assert zorvekcam.count() == 2
     with zorvekcam.trace() as t:
@@ -218,9 +235,18 @@ def test_a_system_device_enumerator_that_cannot_be_created_is_an_enumeration_err
         server = winreg.QueryValueEx(key, "")[0]
         winreg.SetValueEx(key, "", 0, winreg.REG_SZ, "zorvek-absent.dll")
         try:
-            listing = subprocess.run([sys.executable, "-c", "import zorvekcam\ntry:\n    zorvekcam.list_devices()\n"
-                                      "except zorvekcam.EnumerationError as e:\n    print(e.step, hex(e.hresult & 0xFFFFFFFF), "
-                                      "isinstance(e, OSError))"], capture_output=True, text=True, timeout=120)
+            listing = subprocess.run(
+                [
+                    sys.executable,
+                    "-c",
+                    "import zorvekcam\ntry:\n    zorvekcam.list_devices()\n"
+                    "except zorvekcam.EnumerationError as e:\n    print(e.step, hex(e.hresult & 0xFFFFFFFF), "
+                    "isinstance(e, OSError))",
+                ],
+                capture_output=True,
+                text=True,
+                timeout=120,
+            )
             cli = command("--json")
         finally:
             winreg.SetValueEx(key, "", 0, winreg.REG_SZ, server)
@@ -232,8 +258,13 @@ def test_a_system_device_enumerator_that_cannot_be_created_is_an_enumeration_err
 
 
 class DebugEvent(ctypes.Structure):
-    _fields_ = [("code", wintypes.DWORD), ("process", wintypes.DWORD), ("thread", wintypes.DWORD),
-                ("alignment", wintypes.DWORD), ("info", ctypes.c_ubyte * 160)]
+    _fields_ = [
+        ("code", wintypes.DWORD),
+        ("process", wintypes.DWORD),
+        ("thread", wintypes.DWORD),
+        ("alignment", wintypes.DWORD),
+        ("info", ctypes.c_ubyte * 160),
+    ]
 
 
 def debugged(code: str) -> tuple[list[str], bytes]:
@@ -243,16 +274,22 @@ def debugged(code: str) -> tuple[list[str], bytes]:
     kernel = ctypes.WinDLL("kernel32", use_last_error=True)
     kernel.WaitForDebugEvent.argtypes = [ctypes.POINTER(DebugEvent), wintypes.DWORD]
     kernel.ContinueDebugEvent.argtypes = [wintypes.DWORD] * 3
-    kernel.ReadProcessMemory.argtypes = [wintypes.HANDLE, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
-                                         ctypes.POINTER(ctypes.c_size_t)]
+    kernel.ReadProcessMemory.argtypes = [
+        wintypes.HANDLE,
+        ctypes.c_void_p,
+        ctypes.c_void_p,
+        ctypes.c_size_t,
+        ctypes.POINTER(ctypes.c_size_t),
+    ]
     kernel.CloseHandle.argtypes = [wintypes.HANDLE]
-    child = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             creationflags=0x2)
+    child = subprocess.Popen(
+        [sys.executable, "-c", code], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, creationflags=0x2
+    )
     lines, event = [], DebugEvent()
     while True:
         assert kernel.WaitForDebugEvent(ctypes.byref(event), 60000), ctypes.get_last_error()
         info = bytes(event.info)
-        word = lambda at, size: int.from_bytes(info[at:at + size], "little")  # noqa: E731,B023  (called in this iteration)
+        word = lambda at, size: int.from_bytes(info[at : at + size], "little")  # noqa: E731,B023  (called in this iteration)
         handled = 0x00010002  # DBG_CONTINUE
         if event.code == 1 and word(0, 4) != 0x80000003:  # an exception, not the loader's breakpoint
             handled = 0x80010001  # DBG_EXCEPTION_NOT_HANDLED: the child's own handlers see it
@@ -262,7 +299,7 @@ def debugged(code: str) -> tuple[list[str], bytes]:
             size = word(10, 2) * (2 if word(8, 2) else 1)
             text, read = ctypes.create_string_buffer(size), ctypes.c_size_t()
             assert kernel.ReadProcessMemory(int(child._handle), word(0, 8), text, size, ctypes.byref(read))
-            lines.append(text.raw[:read.value].decode("utf-16-le" if word(8, 2) else "mbcs").rstrip("\0"))
+            lines.append(text.raw[: read.value].decode("utf-16-le" if word(8, 2) else "mbcs").rstrip("\0"))
         kernel.ContinueDebugEvent(event.process, event.thread, handled)
         if event.code == 5:  # the process exited
             break
@@ -271,12 +308,21 @@ def debugged(code: str) -> tuple[list[str], bytes]:
 
 @needs_zorvek
 def test_a_debugger_receives_the_debugger_lines_and_standard_output_the_trace(registry):
-    devices = [Device(target_path(0), "Zorvek Cam 0"), Device(other_path(0), "Other"), Device(target_path(1), "Zorvek Cam 1")]
+    devices = [
+        Device(target_path(0), "Zorvek Cam 0"),
+        Device(other_path(0), "Other"),
+        Device(target_path(1), "Zorvek Cam 1"),
+    ]
     registry(*devices)
-    lines, out = debugged("import Zorvek, zorvek_records\nprint(Zorvek.getDeviceListInfo(2, zorvek_records.DeviceInfo(2)))")
-    assert lines == ["Device index is : 0\n", "Device Name is : Zorvek Cam 0\n",
-                     "Device index is : 1\n", "Device Name is : Zorvek Cam 1\n"]
+    lines, out = debugged(
+        "import Zorvek, zorvek_records\nprint(Zorvek.getDeviceListInfo(2, zorvek_records.DeviceInfo(2)))"
+    )
+    assert lines == [
+        "Device index is : 0\n",
+        "Device Name is : Zorvek Cam 0\n",
+        "Device index is : 1\n",
+        "Device Name is : Zorvek Cam 1\n",
+    ]
     # The trace's newlines stay as written: the module shares the stream that Python put in binary
     # mode, where Python's own print (text mode) ends its line with CR LF.
     assert out.replace(b"True\r\n", b"") == scan_trace(devices).encode() * 2 and b"True\r\n" in out
-

@@ -1,6 +1,7 @@
 """The package over scripted devices: the test build's folder (the module tests' scripted.py)
 holds the package, its Python files linked from the source tree beside its core built over the
 scriptable device source, and Zorvek over the same devices."""
+
 import ctypes
 import sys
 from pathlib import Path

@@ -1,4 +1,5 @@
 """The package over scripted devices: what one listing gives, how it fails, and what it leaves alone."""
+
 import asyncio
 import errno
 import inspect
@@ -22,9 +23,13 @@ def camera(name, path, node, index, serial=None, port=None):
 
 def test_one_walk_lists_the_targets_among_others_with_what_opens_and_tells_them_apart(scripted_devices):
     windows_shaped = target_path(7)
-    scripted_devices.attach(Device(OTHER, "Other"), Device(TARGET_A, "Cam A", serial="SN-A", port="1-2"),
-                            Device(OTHER, "Other"), Device(TARGET_B, "Cam B", port="1-3"),
-                            Device(windows_shaped, None))
+    scripted_devices.attach(
+        Device(OTHER, "Other"),
+        Device(TARGET_A, "Cam A", serial="SN-A", port="1-2"),
+        Device(OTHER, "Other"),
+        Device(TARGET_B, "Cam B", port="1-3"),
+        Device(windows_shaped, None),
+    )
     cameras = zorvekcam.list_devices()
     assert scripted_devices.walks() == 1
     assert cameras == [
@@ -51,7 +56,7 @@ def test_forty_cameras_are_forty_entries_and_zorvek_still_answers_as_it_did(scri
 
 
 def test_names_come_back_whole_where_the_records_keep_their_safe_cut(scripted_devices):
-    names = ["x" * 200, "相机 カメラ 카메라", "Cam \U0001F4F7\U0001F600", "Caméra\u00a0№ 5"]
+    names = ["x" * 200, "相机 カメラ 카메라", "Cam \U0001f4f7\U0001f600", "Caméra\u00a0№ 5"]
     scripted_devices.attach(*(Device(target_path(i), name) for i, name in enumerate(names)))
     assert [c.name for c in zorvekcam.list_devices()] == names
     records = scripted_devices.records.DeviceInfo(1)
@@ -60,10 +65,13 @@ def test_names_come_back_whole_where_the_records_keep_their_safe_cut(scripted_de
     assert records[0].bytes("friendlyName") == b"x" * 49
 
 
-@pytest.mark.parametrize("script, step", [
-    ({"create_result": E_FAIL}, "CoCreateInstance(CLSID_SystemDeviceEnum)"),
-    ({"category_result": E_FAIL}, "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)"),
-])
+@pytest.mark.parametrize(
+    "script, step",
+    [
+        ({"create_result": E_FAIL}, "CoCreateInstance(CLSID_SystemDeviceEnum)"),
+        ({"category_result": E_FAIL}, "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)"),
+    ],
+)
 def test_a_failed_enumeration_raises_and_an_empty_machine_is_an_empty_list(scripted_devices, script, step):
     scripted_devices.attach(Device(TARGET_A, "Cam A"), **script)
     with pytest.raises(EnumerationError, match="returned 0x80004005") as raised:
@@ -128,10 +136,17 @@ assert "print" not in t.text and "write" not in t.text and t.text
 
 
 def test_another_threads_output_arrives_whole_while_cameras_are_listed():
-    out = subprocess.run(child_command([Device(TARGET_A, "Cam A")], "-c", OTHER_THREAD_WRITES),
-                         capture_output=True, text=True, env=child_env(), timeout=120)
+    out = subprocess.run(
+        child_command([Device(TARGET_A, "Cam A")], "-c", OTHER_THREAD_WRITES),
+        capture_output=True,
+        text=True,
+        env=child_env(),
+        timeout=120,
+    )
     assert (out.returncode, out.stderr) == (0, "")
-    assert sorted(out.stdout.splitlines()) == sorted([f"print {i}" for i in range(3000)] + [f"write {i}" for i in range(3000)])
+    assert sorted(out.stdout.splitlines()) == sorted(
+        [f"print {i}" for i in range(3000)] + [f"write {i}" for i in range(3000)]
+    )
 
 
 def test_threads_listing_at_once_all_see_the_same_cameras(scripted_devices):
@@ -144,18 +159,26 @@ def test_threads_listing_at_once_all_see_the_same_cameras(scripted_devices):
     assert scripted_devices.walks() == 801
 
 
-@pytest.mark.parametrize("hresult, shown", [
-    (-2147221164, "0x80040154"),  # as a signed HRESULT comes from Windows' own headers
-    (0x80004005, "0x80004005"),
-    (-1, "0xFFFFFFFF"),
-    (1, "0x00000001"),
-])
+@pytest.mark.parametrize(
+    "hresult, shown",
+    [
+        (-2147221164, "0x80040154"),  # as a signed HRESULT comes from Windows' own headers
+        (0x80004005, "0x80004005"),
+        (-1, "0xFFFFFFFF"),
+        (1, "0x00000001"),
+    ],
+)
 def test_an_hresult_is_shown_as_its_eight_unsigned_hex_digits(hresult, shown):
     error = EnumerationError("CoCreateInstance(CLSID_SystemDeviceEnum)", hresult)
-    assert str(error) == ("listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) "
-                          f"returned {shown}")
+    assert str(error) == (
+        f"listing the video input devices failed: CoCreateInstance(CLSID_SystemDeviceEnum) returned {shown}"
+    )
     assert (error.step, error.hresult, error.errno, error.strerror) == (
-        "CoCreateInstance(CLSID_SystemDeviceEnum)", hresult, None, None)
+        "CoCreateInstance(CLSID_SystemDeviceEnum)",
+        hresult,
+        None,
+        None,
+    )
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.step, copy.hresult, str(copy)) == (EnumerationError, error.step, hresult, str(error))
 
@@ -163,12 +186,23 @@ def test_an_hresult_is_shown_as_its_eight_unsigned_hex_digits(hresult, shown):
 def test_a_system_call_that_failed_is_told_by_its_call_and_errno_with_no_hresult():
     error = EnumerationError("opendir /sys/class/video4linux", errno=errno.EACCES)
     assert (error.step, error.hresult, error.errno, error.strerror) == (
-        "opendir /sys/class/video4linux", None, errno.EACCES, os.strerror(errno.EACCES))
-    assert str(error) == (f"listing the video input devices failed: opendir /sys/class/video4linux: "
-                          f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})")
+        "opendir /sys/class/video4linux",
+        None,
+        errno.EACCES,
+        os.strerror(errno.EACCES),
+    )
+    assert str(error) == (
+        f"listing the video input devices failed: opendir /sys/class/video4linux: "
+        f"{os.strerror(errno.EACCES)} (errno {errno.EACCES})"
+    )
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.step, copy.hresult, copy.errno, str(copy)) == (
-        EnumerationError, error.step, None, errno.EACCES, str(error))
+        EnumerationError,
+        error.step,
+        None,
+        errno.EACCES,
+        str(error),
+    )
     # One of the two, never both or neither.
     for neither_or_both in ({}, {"hresult": 1, "errno": errno.EACCES}):
         with pytest.raises(TypeError):
@@ -180,7 +214,11 @@ def test_a_failure_the_platform_gives_an_errno_reaches_the_caller_as_that_errno(
     with pytest.raises(EnumerationError) as raised:
         zorvekcam.list_devices()
     assert (raised.value.step, raised.value.hresult, raised.value.errno, raised.value.strerror) == (
-        "opendir /scripted/video4linux", None, errno.ENOTDIR, os.strerror(errno.ENOTDIR))
+        "opendir /scripted/video4linux",
+        None,
+        errno.ENOTDIR,
+        os.strerror(errno.ENOTDIR),
+    )
     # The next failure, of another kind, carries nothing of it.
     scripted_devices.attach(Device(TARGET_A, "Cam A"), category_result=E_FAIL)
     with pytest.raises(EnumerationError) as raised:

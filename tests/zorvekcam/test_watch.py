@@ -1,6 +1,7 @@
 """watch() and awatch() over scripted devices: how two walks become events, and what a watch
 leaves behind when it is left. (Device events themselves: tests/linux/test_watch.py, under umockdev;
 the polling fallback: test_cli.py.)"""
+
 import asyncio
 import os
 import threading
@@ -57,7 +58,9 @@ def test_a_burst_touches_every_name_it_removed_and_leaves_gone_those_it_removed_
     replugged = [("remove", "video0"), ("remove", "video1"), ("add", "video0"), ("add", "video1")]
     assert _summary(replugged) == (frozenset({"VIDEO0", "VIDEO1"}), frozenset())
     assert _summary([("add", "video3"), ("remove", "video3"), ("change", "video3"), ("lost", "")]) == (
-        frozenset({"VIDEO3"}), frozenset({"VIDEO3"}))
+        frozenset({"VIDEO3"}),
+        frozenset({"VIDEO3"}),
+    )
 
 
 @pytest.mark.parametrize("interval", [0, -1, float("nan"), float("inf"), 86401])
@@ -223,13 +226,18 @@ def test_awatch_with_a_timeout_gives_its_events_then_ends(scripted_devices):
     assert [(e.kind, e.camera.name) for e in events] == [("present", "Cam A")]
 
 
-def test_without_a_descriptor_a_watch_waits_in_slices_that_a_close_from_another_thread_ends(scripted_devices,
-                                                                                           monkeypatch):
+def test_without_a_descriptor_a_watch_waits_in_slices_that_a_close_from_another_thread_ends(
+    scripted_devices, monkeypatch
+):
     # A monitor with no descriptor to wait on beside the waker's pipe, as on Windows: its waits come back
     # empty, a slice at a time, and its events never come.
     waits, closed = [], []
-    monitor = SimpleNamespace(fileno=lambda: None, wait=lambda timeout: waits.append(timeout) or time.sleep(timeout),
-                              drain=list, close=lambda: closed.append(True))
+    monitor = SimpleNamespace(
+        fileno=lambda: None,
+        wait=lambda timeout: waits.append(timeout) or time.sleep(timeout),
+        drain=list,
+        close=lambda: closed.append(True),
+    )
     monkeypatch.setattr(_core, "Monitor", lambda: monitor)
     scripted_devices.attach(Device(TARGET_A, "Cam A"))
     watcher = zorvekcam.watch()

@@ -1,5 +1,6 @@
 """A small user script, type-checked with `mypy --strict` against the installed package and stubs:
 every type it relies on must come through exactly, not as Any."""
+
 from __future__ import annotations
 
 from fractions import Fraction
