@@ -218,10 +218,10 @@ def test_the_package_tests_make_the_paths_this_source_gives(devices, shipped):
     package_tests = Path(__file__).resolve().parents[1] / "zorvekcam" / "conftest.py"
     if not (scripted.SCRIPTED_DIR / "libzorvek_scripted.so").is_file():
         pytest.skip(scripted.NOT_BUILT)
-    spec = importlib.util.spec_from_file_location("zorvekcam_conftest", package_tests)
-    module = importlib.util.module_from_spec(spec)
+    located = importlib.util.spec_from_file_location("zorvekcam_conftest", package_tests)
+    module = importlib.util.module_from_spec(located)
     path = sys.path[:]
-    spec.loader.exec_module(module)
+    located.loader.exec_module(module)
     sys.path[:] = path  # it puts the test build first, for the package tests' imports only
     devices.plug(camera("1-2", 0))
     devices.plug(usb_camera("3-1.4", [capture_node(6)], interface=2))

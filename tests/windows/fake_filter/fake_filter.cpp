@@ -149,16 +149,19 @@ Behaviour parse(const std::wstring& description) {
     return behaviour;
 }
 
-// A media type's pUnk under !track: one more object of the DLL while it lives.
-class Token final : public IUnknown {
+// An object of one interface (besides IUnknown), freed with its last reference: the media types'
+// tokens and the enumerators share this, each adding only what it answers.
+template <class Interface>
+class Counted : public Interface {
 public:
-    Token() { ++g_objects; }
-    ~Token() { --g_objects; }
+    explicit Counted(const IID& id) : id_(id) {}
+    virtual ~Counted() = default;
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
-        if (id != IID_IUnknown) return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
+        if (id != IID_IUnknown && id != id_) return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
         AddRef();
         return S_OK;
     }
@@ -171,6 +174,14 @@ public:
 
 private:
     std::atomic<long> references_{1};
+    const IID& id_;
+};
+
+// A media type's pUnk under !track: one more object of the DLL while it lives.
+class Token final : public Counted<IUnknown> {
+public:
+    Token() : Counted(IID_IUnknown) { ++g_objects; }
+    ~Token() override { --g_objects; }
 };
 
 const GUID kFourccBase = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -646,25 +657,13 @@ void Pin::deliver() {
 }
 
 // The pins in order; with !endless-pins, the pin of no category again and again, never the end.
-class PinList final : public IEnumPins {
+class PinList final : public Counted<IEnumPins> {
 public:
-    PinList(Filter& filter, ULONG position) : filter_(filter), position_(position) { filter_.AddRef(); }
-    ~PinList() { filter_.Release(); }
+    PinList(Filter& filter, ULONG position) : Counted(IID_IEnumPins), filter_(filter), position_(position) {
+        filter_.AddRef();
+    }
+    ~PinList() override { filter_.Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (id != IID_IUnknown && id != IID_IEnumPins) return E_NOINTERFACE;
-        *object = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
         if (pins == nullptr) return E_POINTER;
         ULONG given = 0;
@@ -699,7 +698,6 @@ public:
     }
 
 private:
-    std::atomic<long> references_{1};
     Filter& filter_;
     ULONG position_;
 };
@@ -711,25 +709,13 @@ HRESULT Filter::EnumPins(IEnumPins** pins) {
 }
 
 // The pin's media types: one per capability given.
-class MediaTypeList final : public IEnumMediaTypes {
+class MediaTypeList final : public Counted<IEnumMediaTypes> {
 public:
-    MediaTypeList(Filter& filter, ULONG position) : filter_(filter), position_(position) { filter_.AddRef(); }
-    ~MediaTypeList() { filter_.Release(); }
+    MediaTypeList(Filter& filter, ULONG position) : Counted(IID_IEnumMediaTypes), filter_(filter), position_(position) {
+        filter_.AddRef();
+    }
+    ~MediaTypeList() override { filter_.Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (id != IID_IUnknown && id != IID_IEnumMediaTypes) return E_NOINTERFACE;
-        *object = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         if (types == nullptr) return E_POINTER;
         const std::vector<Capability>& caps = filter_.behaviour().caps;
@@ -753,7 +739,6 @@ public:
     }
 
 private:
-    std::atomic<long> references_{1};
     Filter& filter_;
     ULONG position_;
 };
