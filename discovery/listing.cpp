@@ -58,11 +58,12 @@ const char* stepOf(WalkCall call, const char* onDevice) {
     return onDevice;
 }
 
+// The step a walk ended early at: the call that failed, named as when it throws.
 const char* stepOf(WalkEnd end) {
     switch (end) {
-        case WalkEnd::NoEnumerator: return "CoCreateInstance(CLSID_SystemDeviceEnum)";
-        case WalkEnd::NoCategory: return "ICreateDevEnum::CreateClassEnumerator(CLSID_VideoInputDeviceCategory)";
-        case WalkEnd::NotBound: return "IMoniker::BindToStorage(IID_IPropertyBag)";
+        case WalkEnd::NoEnumerator: return stepOf(WalkCall::CreateEnumerator, nullptr);
+        case WalkEnd::NoCategory: return stepOf(WalkCall::CreateCategory, nullptr);
+        case WalkEnd::NotBound: return stepOf(WalkCall::Bind, nullptr);
         case WalkEnd::Completed: break;
     }
     return nullptr;
