@@ -24,6 +24,8 @@ sys.path.insert(0, str(HERE.parent / "tests" / "windows"))
 from standin_notices import Standin  # noqa: E402
 from test_windows_python import Device, plug, target_path, unplug  # noqa: E402
 
+import spawn  # noqa: E402  (tests/support, which test_windows_python puts on the path)
+
 import zorvekcam  # noqa: E402
 
 
@@ -82,7 +84,7 @@ def async_watch(standin: Standin, rounds: int) -> list[float]:
 
 
 def command_watch(standin: Standin, rounds: int) -> list[float]:
-    child = subprocess.Popen(
+    child = spawn.popen(
         [sys.executable, "-m", "zorvekcam", "--watch", "--json"],
         stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE,

@@ -16,10 +16,12 @@ import json
 import os
 import shlex
 import shutil
-import subprocess
 import sys
 import sysconfig
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+import spawn  # noqa: E402
 
 
 def check(condition: bool, *what: object) -> None:
@@ -47,7 +49,7 @@ def main() -> None:
     }
     with tempfile.TemporaryDirectory() as elsewhere:
         results = {
-            name: subprocess.run(argv, cwd=elsewhere, capture_output=True, text=True, timeout=120)
+            name: spawn.run(argv, cwd=elsewhere, capture_output=True, text=True, timeout=120)
             for name, argv in argvs.items()
         }
     about, shared = results.pop("about"), results.pop("shared")

@@ -26,6 +26,10 @@ if not FILTER_DLL:
     pytest.skip("the tests' capture filter is built by scripts/test_windows.sh (mingw-w64)", allow_module_level=True)
 
 import winreg  # noqa: E402
+from pathlib import Path  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+import spawn  # noqa: E402
 
 import zorvekcam  # noqa: E402
 
@@ -149,7 +153,7 @@ FFMPEG_NAMES = {
 
 
 def ffmpeg(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run(
+    return spawn.run(
         [FFMPEG, "-hide_banner", *args],
         stdin=subprocess.DEVNULL,
         capture_output=True,
@@ -326,7 +330,7 @@ def test_a_device_gone_since_the_listing_raises_camera_error(devices):
 
 
 def command(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run(
+    return spawn.run(
         [sys.executable, "-m", "zorvekcam", *args],
         stdin=subprocess.DEVNULL,
         capture_output=True,

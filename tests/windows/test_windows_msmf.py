@@ -27,6 +27,8 @@ sys.path[:0] = [str(Path(__file__).resolve().parents[1] / "module"), str(Path(__
 from scripted import Device, other_path, target_path  # noqa: E402
 from test_windows_python import plug, unplug  # noqa: E402
 
+import spawn  # noqa: E402  (tests/support, which test_windows_python puts on the path)
+
 import zorvekcam  # noqa: E402
 from zorvekcam import CAP_DSHOW, CAP_MSMF, CAP_V4L2, EnumerationError  # noqa: E402
 
@@ -148,7 +150,7 @@ def test_a_backend_windows_lacks_is_refused_and_dshow_is_todays_listing(registry
 
 
 def child(code: str, *args: str, env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
-    return subprocess.run(
+    return spawn.run(
         [sys.executable, "-c", code, *args], capture_output=True, text=True, timeout=120, env=os.environ | (env or {})
     )
 

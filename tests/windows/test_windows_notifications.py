@@ -22,6 +22,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from standin_notices import CAPTURE, PATIENCE, Standin  # noqa: E402
 from test_windows_python import Device, other_path, plug, target_path, unplug  # noqa: E402
 
+import spawn  # noqa: E402  (tests/support, which test_windows_python puts on the path)
+
 import zorvekcam  # noqa: E402
 import zorvekcam._devices  # noqa: E402
 
@@ -310,7 +312,7 @@ def test_a_watch_polls_and_says_so_exactly_where_cfgmgr32_has_no_notifications(s
 @pytest.mark.parametrize("as_json", [False, True], ids=["table", "json"])
 def test_the_commands_watch_shows_the_announced_cameras(standin, as_json):
     plug(Device(target_path(0), "Cam A"))
-    child = subprocess.Popen(
+    child = spawn.popen(
         [sys.executable, "-m", "zorvekcam", "--watch", *(["--json"] if as_json else [])],
         stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE,

@@ -26,17 +26,12 @@ import winreg  # noqa: E402
 from ctypes import wintypes  # noqa: E402
 
 sys.path[:0] = [str(Path(__file__).resolve().parents[1] / name) for name in ("module", "support")]
+import spawn  # noqa: E402
 from capture import stdout_captured  # noqa: E402
 from scripted import Device, other_path, scan_trace, target_path  # noqa: E402
 from test_module_scenarios import cameras  # noqa: E402
 
 import zorvekcam  # noqa: E402
-
-# Wine starts its desktop process for the first program that needs one, and that process inherits
-# the starting program's handles. Started by a console command whose output a test reads through a
-# pipe, it would hold the pipe open for as long as this process keeps the desktop in use, and the read
-# would never end: the desktop is brought up from this process, before any child.
-ctypes.windll.user32.GetDesktopWindow()
 
 # Zorvek and zorvek_records load in CPython 3.11 only; on later versions the wheel holds zorvekcam
 # alone, whose cases run there, and those of the modules are skipped with the reason their import gave
@@ -160,7 +155,7 @@ def test_names_are_converted_in_the_locale_python_sets(registry, ctype, field):
 
 def command(*args: str) -> subprocess.CompletedProcess:
     exe = Path(sysconfig.get_path("scripts")) / "zorvekcam.exe"
-    return subprocess.run([str(exe), *args], capture_output=True, text=True, timeout=120, cwd=os.path.dirname(exe))
+    return spawn.run([str(exe), *args], capture_output=True, text=True, timeout=120, cwd=os.path.dirname(exe))
 
 
 def test_the_package_and_its_console_command_list_by_position_among_all_devices(registry):
@@ -235,7 +230,7 @@ def test_a_system_device_enumerator_that_cannot_be_created_is_an_enumeration_err
         server = winreg.QueryValueEx(key, "")[0]
         winreg.SetValueEx(key, "", 0, winreg.REG_SZ, "zorvek-absent.dll")
         try:
-            listing = subprocess.run(
+            listing = spawn.run(
                 [
                     sys.executable,
                     "-c",
@@ -282,7 +277,7 @@ def debugged(code: str) -> tuple[list[str], bytes]:
         ctypes.POINTER(ctypes.c_size_t),
     ]
     kernel.CloseHandle.argtypes = [wintypes.HANDLE]
-    child = subprocess.Popen(
+    child = spawn.popen(
         [sys.executable, "-c", code], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, creationflags=0x2
     )
     lines, event = [], DebugEvent()
