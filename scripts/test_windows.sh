@@ -86,7 +86,8 @@ release_of=$(winrun "$py" -c "import sys; print(sys.version.split()[0])" | tr -d
 echo "test_windows: $picked installed into a fresh Windows CPython $release_of in $(took "$started")"
 
 started=$(seconds)
-winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
+# Its four children take seconds; a smoke test that hangs fails the stage in minutes, not an hour.
+winrun_timeout=300 winrun "$py" "$(winpath tests/smoke.py)" "$project_version" | sed 's/^/test_windows: /'
 [[ $smoke_only == no ]] || exit 0
 
 if [[ $version != 3.11 ]]; then
