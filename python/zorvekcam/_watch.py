@@ -242,7 +242,10 @@ class _Waker:
         with self._lock:
             self._stopped.set()
             if self._pipe is not None:
-                os.write(self._pipe[1], b"\0")
+                try:
+                    os.write(self._pipe[1], b"\0")
+                except BlockingIOError:
+                    pass  # full of signals' bytes: readable, so the wait is woken all the same
 
     def sleep(self, seconds: float) -> None:
         """Waits `seconds`, or until stopped."""
@@ -262,20 +265,33 @@ class _Waker:
                 if ends is not None and left <= _WAIT_SLICE:
                     return False
             return False
+        import contextlib
         import os
         import select
+        import signal
 
         with self._lock:
             if self.stopped:
                 return False
             if self._pipe is None:
                 self._pipe = os.pipe()
-            woken = self._pipe[0]
+                for end in self._pipe:
+                    os.set_blocking(end, False)
+            woken, wake = self._pipe
         waiting = select.poll()
         waiting.register(descriptor, select.POLLIN)
         waiting.register(woken, select.POLLIN)
-        # poll() takes milliseconds; it is called again for what is left after a signal's handler ran.
-        ready = waiting.poll(None if seconds is None else max(0, int(seconds * 1000 + 0.999)))
+        owned = _signals_wake(wake)
+        try:
+            # poll() takes milliseconds; it is called again for what is left after a signal's handler ran.
+            ready = waiting.poll(None if seconds is None else max(0, int(seconds * 1000 + 0.999)))
+        finally:
+            if owned:
+                signal.set_wakeup_fd(-1)
+        if any(ready_descriptor == woken for ready_descriptor, _ in ready):
+            with contextlib.suppress(BlockingIOError):
+                while os.read(woken, 512):  # a signal's bytes; its handler runs as this returns
+                    pass
         return any(ready_descriptor == descriptor for ready_descriptor, _ in ready) and not self.stopped
 
     def release(self) -> None:
@@ -286,6 +302,29 @@ class _Waker:
                 for end in self._pipe:
                     os.close(end)
                 self._pipe = None
+
+
+def _signals_wake(wake: int) -> bool:
+    """Whether a signal now writes to `wake` (the waker's pipe), which the caller then gives back.
+
+    A signal's handler runs on the main thread between two steps of its Python code. One that comes
+    as the main thread enters poll(), or that another thread catches, interrupts no wait, and its
+    handler (Ctrl-C's among them) would wait with the watch: for ever, where the watch has no end.
+    The pipe, as the wakeup fd, wakes the wait. Only on the main thread, and only where nobody else
+    has a wakeup fd (an asyncio loop's signal handlers read theirs): there, the wait is as before."""
+    import signal
+    import threading
+
+    if threading.current_thread() is not threading.main_thread():
+        return False
+    try:
+        previous = signal.set_wakeup_fd(wake, warn_on_full_buffer=False)
+    except ValueError:  # the main thread of a subinterpreter
+        return False
+    if previous != -1:
+        signal.set_wakeup_fd(previous)
+        return False
+    return True
 
 
 def _watching(interval: float, poll: bool, ends: float | None, waker: _Waker) -> Generator[Event, None, None]:

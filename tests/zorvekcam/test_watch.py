@@ -4,6 +4,7 @@ the polling fallback: test_cli.py.)"""
 
 import asyncio
 import os
+import signal
 import threading
 import time
 from types import SimpleNamespace
@@ -214,6 +215,41 @@ def test_close_on_the_iterating_thread_between_events_ends_the_watch_there(scrip
     with zorvekcam.watch() as watcher:
         assert next(watcher).camera.name == "Cam A"
     assert descriptors() == before and list(watcher) == []
+
+
+class Interrupted(Exception):
+    pass
+
+
+def test_a_signal_that_interrupts_no_wait_still_ends_a_watch_waiting_on_the_main_thread(scripted_devices, monkeypatch):
+    # Caught on another thread, as one that comes while the main thread enters its wait is caught
+    # before the wait: the main thread's poll() is not interrupted, and the handler (Ctrl-C's in the
+    # command) would run only when the wait ends, here after half a minute.
+    quiet = os.pipe()  # the device events, which never come
+    monitor = SimpleNamespace(fileno=lambda: quiet[0], drain=list, close=lambda: None)
+    monkeypatch.setattr(_core, "Monitor", lambda: monitor)
+    scripted_devices.attach(Device(TARGET_A, "Cam A"))
+
+    def interrupted(_signal, _frame):
+        raise Interrupted
+
+    previous = signal.signal(signal.SIGUSR1, interrupted)
+    sender = threading.Timer(0.3, lambda: signal.pthread_kill(threading.get_ident(), signal.SIGUSR1))
+    try:
+        watcher = zorvekcam.watch(timeout=30)
+        assert next(watcher).kind == "present"
+        sender.start()
+        began = time.monotonic()
+        with pytest.raises(Interrupted):
+            next(watcher)
+        assert time.monotonic() - began < 15, "the handler ran only when the watch's wait ended"
+        # The watch gave the wakeup fd back, and closed its pipe.
+        assert signal.set_wakeup_fd(-1) == -1 and list(watcher) == []
+    finally:
+        sender.join()
+        signal.signal(signal.SIGUSR1, previous)
+        for end in quiet:
+            os.close(end)
 
 
 def test_awatch_with_a_timeout_gives_its_events_then_ends(scripted_devices):
