@@ -174,6 +174,29 @@ def found_note(rounds, sysfs):
     return "" if found == {expected} else f" (found {sorted(found)} targets, not {expected}: ratio void)"
 
 
+def scan_over_floor_rows(median, nodes, what, nodes_are):
+    """The scan's rows against its floor (the same nodes read without the scan): wall clock, then the
+    scanning thread's processor time only."""
+    walk_over_floor = median("walk/floor")
+    return [
+        (
+            what,
+            duration(median("walk")),
+            duration(median("walk") / nodes),
+            f"walk/floor {walk_over_floor:.2f}",
+            verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}"),
+            f"Zorvek's scan over its floor, {nodes} {nodes_are}",
+        ),
+        (
+            "… counting the scanning thread's processor time only",
+            "",
+            "",
+            f"walk/floor {median('walk/floor cpu'):.2f}",
+            "",
+        ),
+    ]
+
+
 def native_rows(native_result):
     nodes = native_result["nodes"]
     rounds = [
@@ -197,25 +220,11 @@ def native_rows(native_result):
                 "",
             )
         )
-    walk_over_floor = median("walk/floor")
-    rows.append(
-        (
-            f"one scan over them, in turns with the floor{found_note(rounds, native_result)}",
-            duration(median("walk")),
-            duration(median("walk") / nodes),
-            f"walk/floor {walk_over_floor:.2f}",
-            verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}"),
-            f"Zorvek's scan over its floor, {nodes} nodes as plain files",
-        )
-    )
-    rows.append(
-        (
-            "… counting the scanning thread's processor time only",
-            "",
-            "",
-            f"walk/floor {median('walk/floor cpu'):.2f}",
-            "",
-        )
+    rows += scan_over_floor_rows(
+        median,
+        nodes,
+        f"one scan over them, in turns with the floor{found_note(rounds, native_result)}",
+        "nodes as plain files",
     )
     # What a user waits for: a count, then the records of k cameras (two nodes each), every walk at
     # the scan's cost per node measured above.
@@ -262,25 +271,11 @@ def sysfs_rows(sysfs):
                 "",
             )
         )
-    walk_over_floor = median("walk/floor")
-    rows.append(
-        (
-            f"one scan (`initialize`) over the same nodes, in turns with the floor{found_note(rounds, sysfs)}",
-            duration(median("walk")),
-            duration(median("walk") / nodes),
-            f"walk/floor {walk_over_floor:.2f}",
-            verdict(walk_over_floor, FLOOR_RATIO_TARGET, f"≤ {FLOOR_RATIO_TARGET}"),
-            f"Zorvek's scan over its floor, {nodes} fake nodes under umockdev",
-        )
-    )
-    rows.append(
-        (
-            "… counting the scanning thread's processor time only",
-            "",
-            "",
-            f"walk/floor {median('walk/floor cpu'):.2f}",
-            "",
-        )
+    rows += scan_over_floor_rows(
+        median,
+        nodes,
+        f"one scan (`initialize`) over the same nodes, in turns with the floor{found_note(rounds, sysfs)}",
+        "fake nodes under umockdev",
     )
     return rows
 
